@@ -1,0 +1,171 @@
+#include "app/ansi_text.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+namespace {
+
+std::wstring ToWide(UINT codePage, const std::string& text) {
+  if (text.empty()) return {};
+  const int length = MultiByteToWideChar(codePage, 0, text.c_str(), -1, nullptr, 0);
+  if (length <= 1) return {};
+  std::wstring wide(static_cast<size_t>(length - 1), L'\0');
+  MultiByteToWideChar(codePage, 0, text.c_str(), -1, &wide[0], length);
+  return wide;
+}
+
+std::string FromWide(UINT codePage, const std::wstring& wide) {
+  if (wide.empty()) return {};
+  const int length =
+      WideCharToMultiByte(codePage, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 1) return {};
+  std::string text(static_cast<size_t>(length - 1), '\0');
+  WideCharToMultiByte(codePage, 0, wide.c_str(), -1, &text[0], length, nullptr, nullptr);
+  return text;
+}
+
+// Pending continuation bytes announced by a UTF-8 lead byte; -1 for a byte that
+// cannot start a sequence.
+int ContinuationCount(unsigned char lead) {
+  if (lead >= 0xC0 && lead <= 0xDF) return 1;
+  if (lead >= 0xE0 && lead <= 0xEF) return 2;
+  if (lead >= 0xF0 && lead <= 0xF7) return 3;
+  if (lead >= 0xFC && lead <= 0xFD) return 5;
+  if (lead >= 0xF8) return 4;  // 0xF8-0xFB, 0xFE, 0xFF
+  return -1;                   // 0x80-0xBF
+}
+
+char* AllocateZeroed(uint32_t capacity) {
+  return static_cast<char*>(calloc(capacity ? capacity : 1, 1));
+}
+
+}  // namespace
+
+std::string AnsiToUtf8(const std::string& ansi) { return FromWide(CP_UTF8, ToWide(CP_ACP, ansi)); }
+std::string Utf8ToAnsi(const std::string& utf8) { return FromWide(CP_ACP, ToWide(CP_UTF8, utf8)); }
+std::string WideToAnsi(const std::wstring& wide) { return FromWide(CP_ACP, wide); }
+
+bool AnsiText::LooksLikeUtf8(const char* text, size_t length) {
+  int pending = 0;
+  bool allAscii = true;
+  // The terminating zero is part of the scan: a sequence cut off at the end fails.
+  for (size_t i = 0; i <= length; ++i) {
+    const unsigned char b = i < length ? static_cast<unsigned char>(text[i]) : 0;
+    if (b >= 0x80) allAscii = false;
+    if (pending > 0) {
+      if (b < 0x80 || b > 0xBF) return false;
+      --pending;
+    } else if (b >= 0x80) {
+      pending = ContinuationCount(b);
+      if (pending < 0) return false;
+    }
+  }
+  return pending == 0 && !allAscii;
+}
+
+AnsiText::AnsiText() : capacity_(1), data_(AllocateZeroed(1)) {}
+
+AnsiText::AnsiText(const char* text) {
+  const size_t length = text ? strlen(text) : 0;
+  if (length && LooksLikeUtf8(text, length)) {
+    const std::string ansi = Utf8ToAnsi(std::string(text, length));
+    // The ANSI form is never longer than the UTF-8 form, but never trust that.
+    capacity_ = static_cast<uint32_t>((ansi.size() > length ? ansi.size() : length) + 1);
+    data_ = AllocateZeroed(capacity_);
+    memcpy(data_, ansi.data(), ansi.size());
+  } else {
+    capacity_ = static_cast<uint32_t>(length + 1);
+    data_ = AllocateZeroed(capacity_);
+    if (length) memcpy(data_, text, length);
+  }
+}
+
+AnsiText::AnsiText(const std::string& text) : AnsiText(text.c_str()) {}
+AnsiText::AnsiText(const wchar_t* text)
+    : AnsiText(WideToAnsi(text ? std::wstring(text) : std::wstring())) {}
+AnsiText::AnsiText(const std::wstring& text) : AnsiText(WideToAnsi(text)) {}
+
+AnsiText::~AnsiText() { free(data_); }
+
+AnsiText::AnsiText(AnsiText&& other) noexcept
+    : capacity_(std::exchange(other.capacity_, 0)), data_(std::exchange(other.data_, nullptr)) {}
+
+AnsiText& AnsiText::operator=(AnsiText&& other) noexcept {
+  if (this != &other) {
+    free(data_);
+    capacity_ = std::exchange(other.capacity_, 0);
+    data_ = std::exchange(other.data_, nullptr);
+  }
+  return *this;
+}
+
+const char* AnsiText::c_str() const { return data_ ? data_ : ""; }
+
+uint32_t AnsiText::length() const { return static_cast<uint32_t>(strlen(c_str())); }
+
+std::string AnsiText::ToUtf8() const { return AnsiToUtf8(c_str()); }
+
+void AnsiText::Append(const char* text) {
+  AnsiText addition(text);
+  AppendRaw(addition.c_str());
+}
+
+void AnsiText::AppendRaw(const std::string& ansi) {
+  const uint32_t oldLength = length();
+  const uint32_t addLength = static_cast<uint32_t>(strlen(ansi.c_str()));
+  if (addLength == 0) return;
+  const uint32_t needed = oldLength + addLength + 1;
+  if (needed > capacity_) {
+    char* grown = AllocateZeroed(needed);
+    memcpy(grown, c_str(), oldLength);
+    free(data_);
+    data_ = grown;
+    capacity_ = needed;
+  }
+  memcpy(data_ + oldLength, ansi.c_str(), addLength + 1);
+}
+
+uint32_t AnsiText::Find(const char* needle) const {
+  const char* haystack = c_str();
+  const size_t needleLength = needle ? strlen(needle) : 0;
+  const size_t textLength = strlen(haystack);
+  if (needleLength == 0) return 0;
+  if (needleLength > textLength) return npos;
+  if (needleLength == 1) {
+    const char* hit = strchr(haystack, needle[0]);
+    return hit ? static_cast<uint32_t>(hit - haystack) : npos;
+  }
+  for (size_t i = 0; i + needleLength <= textLength; ++i) {
+    if (memcmp(haystack + i, needle, needleLength) == 0) return static_cast<uint32_t>(i);
+  }
+  return npos;
+}
+
+AnsiText AnsiText::Substr(uint32_t pos, uint32_t count) const {
+  const uint32_t textLength = length();
+  if (pos > textLength) pos = textLength;  // past the end gives the empty piece
+  const uint32_t rest = textLength - pos;
+  const uint32_t take = (count == npos || count > rest) ? rest : count;
+  return AnsiText(std::string(c_str() + pos, take));
+}
+
+void AnsiText::ReplaceAll(const char* from, const char* to) {
+  const size_t fromLength = from ? strlen(from) : 0;
+  if (fromLength == 0) return;  // nothing to find; replacing "" would never end
+  // Pieces are copied as they are: the held text is ANSI already, and running the
+  // UTF-8 test on them again could convert ANSI bytes that merely look like UTF-8.
+  const std::string source = c_str();
+  AnsiText result;
+  size_t start = 0;
+  for (size_t hit = source.find(from, 0); hit != std::string::npos;
+       hit = source.find(from, start)) {
+    result.AppendRaw(source.substr(start, hit - start));
+    result.AppendRaw(to ? to : "");
+    start = hit + fromLength;
+  }
+  result.AppendRaw(source.substr(start));
+  *this = std::move(result);
+}

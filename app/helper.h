@@ -1,0 +1,31 @@
+// Small services many parts lean on: the cache directory, writing an embedded
+// resource to disk, and facts about the system and the product's uninstall entry.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace Helper {
+
+// <roaming application data>\Brindlex, created on demand, or a path inside it.
+// Empty on failure (logged).
+std::string GetCachePath(const std::string& name);
+std::wstring GetCachePath(const std::wstring& name);
+// Security for a newly created cache directory (built once, never freed).
+SECURITY_ATTRIBUTES* GetCacheSecurityAttributes();
+// Writes resource (type, id) of module (null: the program itself) to path.
+// 1 when the resource was found and loaded, 0 otherwise.
+int ExtractResourceToFile(HMODULE module, unsigned short id, const wchar_t* type,
+                          const wchar_t* path);
+
+// "xp", "win7", "win8", "win10", "win11", or empty.
+std::string GetOsName();
+// The decision behind GetOsName, from the kernel image's version numbers.
+std::string OsNameFromVersion(unsigned major, unsigned minor, unsigned build);
+// 64 on 64-bit Windows (whatever this process is), else 32.
+int GetSystemBits();
+// A value of the product's uninstall key (32-bit view), or empty.
+std::string GetUninstallValue(const std::string& name);
+
+}  // namespace Helper

@@ -1,0 +1,94 @@
+#include "app/log.h"
+
+#include <shlwapi.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+#include "app/ansi_text.h"
+
+namespace {
+
+constexpr WORD kColorInfo = 2;
+constexpr WORD kColorWarning = 6;
+constexpr WORD kColorError = 4;
+constexpr WORD kColorDefault = 7;
+
+// A line is assembled per thread (head, then message) and written in one piece, so
+// lines of different threads never interleave mid-line.
+thread_local std::string t_pendingHead;
+
+CRITICAL_SECTION* OutputLock() {
+  static CRITICAL_SECTION lock = [] {
+    CRITICAL_SECTION cs;
+    InitializeCriticalSection(&cs);
+    return cs;
+  }();
+  return &lock;
+}
+
+void SetColor(WORD attribute) {
+  SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), attribute);
+}
+
+void WriteLine(const char* message) {
+  std::string line;
+  line.swap(t_pendingHead);
+  line += message;
+  line += '\n';
+  EnterCriticalSection(OutputLock());
+  fwrite(line.data(), 1, line.size(), stdout);
+  fflush(stdout);
+  LeaveCriticalSection(OutputLock());
+  OutputDebugStringA(line.c_str());
+}
+
+}  // namespace
+
+void SetLogColorInfo() { SetColor(kColorInfo); }
+void SetLogColorWarning() { SetColor(kColorWarning); }
+void SetLogColorError() { SetColor(kColorError); }
+void ResetLogColor() { SetColor(kColorDefault); }
+
+void LogHeader(const char* level, const char* buildTime, const char* sourcePath,
+               const char* functionSignature, int line) {
+  // Read first: anything below may overwrite it.
+  const DWORD lastError = GetLastError();
+  const char* fileName = PathFindFileNameA(sourcePath);
+  char head[1024];
+  if (lastError == 0) {
+    snprintf(head, sizeof(head), "[%s %s]%s:%d %s ", level, buildTime, fileName, line,
+             functionSignature);
+  } else {
+    wchar_t systemText[260] = {};
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                   lastError, 0x0400, systemText, 260, nullptr);
+    AnsiText text(systemText);
+    text.ReplaceAll("\r\n", "");
+    snprintf(head, sizeof(head), "[%s %s]%s:%d %s last err: %s(%d)", level, buildTime,
+             fileName, line, functionSignature, text.c_str(), static_cast<int>(lastError));
+  }
+  t_pendingHead = head;
+}
+
+void LogMessage(const char* format, ...) {
+  char message[kLogMessageMax + 1] = {};
+  va_list args;
+  va_start(args, format);
+  vsnprintf(message, sizeof(message), format, args);
+  va_end(args);
+  WriteLine(message);
+}
+
+void LogMessageW(const wchar_t* format, ...) {
+  wchar_t message[kLogMessageMax + 1] = {};
+  va_list args;
+  va_start(args, format);
+  // MinGW's vswprintf follows the Microsoft convention: %s takes wide text here.
+  _vsnwprintf(message, kLogMessageMax, format, args);
+  va_end(args);
+  WriteLine(WideToAnsi(message).c_str());
+}

@@ -1,0 +1,28 @@
+// The messages that carry work to the UI thread, and the one way a payload crosses
+// threads: built in a unique_ptr, released into PostMessageW only when the post
+// succeeded, taken back into a unique_ptr by the receiver.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+
+constexpr UINT WM_WKE_RUN_JS = 2025;    // wParam: char[] script call string
+constexpr UINT WM_WKE_EXEC = 2026;      // wParam: ExecTask*
+constexpr UINT WM_WKE_DOWNLOAD = 2027;  // wParam: DownloadTask*
+
+// Buffer sizes of the script call strings, terminator included.
+constexpr size_t kProgressCallBufferSize = 128;
+constexpr size_t kFinishedCallBufferSize = 256;
+
+template <class T>
+bool PostOwned(HWND hwnd, UINT message, std::unique_ptr<T>& payload) {
+  if (!PostMessageW(hwnd, message, reinterpret_cast<WPARAM>(payload.get()), 0)) return false;
+  payload.release();
+  return true;
+}
+
+// Formats "<name>(<number>)" into a zero-filled heap buffer of bufferSize bytes and
+// posts it to hwnd as WM_WKE_RUN_JS. A call string that would not fit is not posted
+// (an error line is logged); neither is one whose post fails (its buffer is freed).
+bool PostScriptCall(HWND hwnd, size_t bufferSize, const char* callbackName, long number);

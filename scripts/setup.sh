@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Brings a Debian 12 machine to the point where the program and its tests build:
+# cross compiler, Wine (32- and 64-bit), Xvfb, CMake, and static i686 builds of
+# OpenSSL and libcurl made from Debian's own source packages. Idempotent: a second
+# run only checks and returns. Everything it builds lands in a versioned cache
+# outside the work tree ($BRINDLEX_DEPS, default /var/cache/brindlex/deps-v1).
+set -euo pipefail
+
+DEPS_VERSION=v1
+export BRINDLEX_DEPS=${BRINDLEX_DEPS:-/var/cache/brindlex/deps-$DEPS_VERSION}
+export DEBIAN_FRONTEND=noninteractive
+log() { printf '[setup] %s\n' "$*"; }
+
+as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
+
+packages=(
+  mingw-w64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+  wine wine32:i386 wine64 xvfb xdotool x11-apps x11-utils imagemagick
+  cmake ninja-build nlohmann-json3-dev googletest dpkg-dev python3 openssl curl
+  perl make ca-certificates
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+need_src=0
+[ -f "$BRINDLEX_DEPS/.done" ] || need_src=1
+
+if [ ${#missing[@]} -gt 0 ] || [ $need_src = 1 ]; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    log "enabling the i386 architecture"
+    as_root dpkg --add-architecture i386
+  fi
+  src_list=/etc/apt/sources.list.d/brindlex-src.sources
+  if [ ! -f "$src_list" ]; then
+    log "enabling Debian source packages"
+    as_root tee "$src_list" >/dev/null <<'SRC'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+  fi
+  log "apt-get update"
+  as_root apt-get update -qq
+fi
+
+if [ ${#missing[@]} -gt 0 ]; then
+  log "installing: ${missing[*]}"
+  as_root apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+if [ $need_src = 1 ]; then
+  "$(dirname "$0")/build-deps.sh"
+  touch "$BRINDLEX_DEPS/.done"
+fi
+log "ready (deps in $BRINDLEX_DEPS)"

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Creates fresh throwaway Wine prefixes for one test run under $1: w32 (pure 32-bit)
+# and w64 (WoW64), and leaves one wineserver running for each (stop with "stop").
+set -euo pipefail
+mkdir -p "$1"; root=$(cd "$1" && pwd); action=${2:-start}
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+for arch in w32 w64; do
+  prefix="$root/$arch"
+  if [ "$action" = stop ]; then
+    [ -d "$prefix" ] && WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+    continue
+  fi
+  if [ -d "$prefix" ]; then
+    WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+    WINEPREFIX="$prefix" wineserver -w 2>/dev/null || true
+    rm -rf "$prefix"
+  fi
+  mkdir -p "$root"
+  winearch=win32; [ $arch = w64 ] && winearch=win64
+  echo "[wine] creating $arch prefix"
+  WINEARCH=$winearch WINEPREFIX="$prefix" wineboot -i >/dev/null 2>&1
+  WINEPREFIX="$prefix" wineserver -w
+  WINEPREFIX="$prefix" wineserver -p
+  # Start the prefix's background services now, detached from any test's output:
+  # a test that started them would keep its output pipe open for as long as they run.
+  WINEPREFIX="$prefix" wine cmd.exe /c exit </dev/null >/dev/null 2>&1
+done
