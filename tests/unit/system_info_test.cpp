@@ -11,20 +11,22 @@
 namespace {
 
 TEST(OsName, DecidedByKernelVersion) {
-  EXPECT_EQ(Helper::OsNameFromVersion(10, 0, 21999), "win10");
-  EXPECT_EQ(Helper::OsNameFromVersion(10, 0, 22000), "win11");
-  EXPECT_EQ(Helper::OsNameFromVersion(10, 0, 10240), "win10");
-  EXPECT_EQ(Helper::OsNameFromVersion(10, 0, 26100), "win11");
-  EXPECT_EQ(Helper::OsNameFromVersion(11, 0, 0), "win10");
-  EXPECT_EQ(Helper::OsNameFromVersion(6, 0, 6002), "win7");
-  EXPECT_EQ(Helper::OsNameFromVersion(6, 1, 7601), "win7");
-  EXPECT_EQ(Helper::OsNameFromVersion(6, 2, 9200), "win8");
-  EXPECT_EQ(Helper::OsNameFromVersion(6, 3, 9600), "win7");
-  // The build only separates 10 from 11.
-  EXPECT_EQ(Helper::OsNameFromVersion(6, 1, 22000), "win7");
-  EXPECT_EQ(Helper::OsNameFromVersion(5, 1, 2600), "xp");
-  EXPECT_EQ(Helper::OsNameFromVersion(5, 2, 3790), "xp");
-  EXPECT_EQ(Helper::OsNameFromVersion(5, 2, 30000), "xp");
+  struct Case {
+    unsigned major, minor, build;
+    const char* name;
+  };
+  const Case cases[] = {
+      {10, 0, 21999, "win10"}, {10, 0, 22000, "win11"}, {10, 0, 10240, "win10"},
+      {10, 0, 26100, "win11"}, {11, 0, 0, "win10"},     {6, 0, 6002, "win7"},
+      {6, 1, 7601, "win7"},    {6, 2, 9200, "win8"},    {6, 3, 9600, "win7"},
+      // The build only separates 10 from 11.
+      {6, 1, 22000, "win7"},   {5, 1, 2600, "xp"},      {5, 2, 3790, "xp"},
+      {5, 2, 30000, "xp"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Helper::OsNameFromVersion(c.major, c.minor, c.build), c.name)
+        << c.major << "." << c.minor << "." << c.build;
+  }
 }
 
 TEST(OsName, RealKernelImageMatchesRunningWindows) {
