@@ -1,0 +1,380 @@
+"""Start-up, the main window, the message loop and the window commands."""
+import os
+import re
+import shutil
+import subprocess
+import time
+
+from e2e import START_PATH, UNDEFINED, Route, case
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ORIGIN_FMT = "http://127.0.0.1:%d"
+UNINSTALL_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Brindlex"
+DEVTOOLS_MESSAGE = "检测到inspector.html文件，开启调试模式"
+LOAD_FAIL_BOX_TEXT = "网络连接失败，请稍后再试"
+HEAD = r"\[(?:info|warning|error) \d\d:\d\d:\d\d\]\w+\.cpp:\d+ "
+# What follows the signature: a blank, or the last error's text and code.
+AFTER_SIGNATURE = r" (?:last err: .*\(-?\d+\))?"
+WINDOW_HANDLERS = ("OnMin", "OnMax", "OnRestore", "OnClose", "OnMoveWindow", "OnExec")
+
+
+def file_version():
+    """The program's file version, as its resource script states it."""
+    with open(os.path.join(HERE, "..", "..", "res", "brindlex.rc"), encoding="utf-8") as f:
+        numbers = re.search(r"^FILEVERSION\s+(\d+),\s*(\d+),\s*(\d+),\s*(\d+)", f.read(), re.M)
+    return ".".join(numbers.groups())
+
+
+def entry_line(handler, message="execute c++ function"):
+    return (r"^" + HEAD + r".*\bWkeFunction::" + handler + r"\(.*\)" + AFTER_SIGNATURE
+            + re.escape(message) + r"$")
+
+
+def check_no_echo(t, p, handlers=WINDOW_HANDLERS):
+    for handler in handlers:
+        echoes = p.log_matching(r"WkeFunction::" + handler + r"\(.*\n?.*return")
+        t.check(not echoes, "%s wrote a result echo: %r" % (handler, echoes))
+
+
+# --- Start-up and the log ---------------------------------------------------------------
+
+@case("the start page loads, runs its script, and close() ends the program with exit code 0")
+def _(t):
+    p = t.run("window/smoke.html")
+    t.eq(p.value("loaded"), True, "page script ran")
+    t.check(p.has_value("done"), "page finished")
+    t.eq(len(t.server.requested(START_PATH)), 1, "start page requests")
+    records = p.records()
+    t.check(records, "the program logged nothing")
+    for record in records:
+        t.check(re.match(HEAD + r"\S", record), "log line without the specified head: %r" % record)
+    t.check(p.log_has(entry_line("OnClose")), "no entry line for close:\n" + p.describe())
+    check_no_echo(t, p)
+    t.check(not p.log_has(re.escape(DEVTOOLS_MESSAGE)), "devtools switched on without their page")
+
+
+@case("a second start exits 0 at once, shows nothing and leaves the first one running")
+def _(t):
+    first = t.start("window/stay.html")
+    first.wait_console("ready")
+    ticks = first.wait_console("tick")
+    started = time.monotonic()
+    second = t.start("window/stay.html")
+    second.wait_exit(15)
+    took = time.monotonic() - started
+    t.check(took < 8, "second start took %.1fs" % took)
+    t.eq(second.records(), [], "log lines of the second start")
+    t.eq(second.console(), [], "console lines of the second start")
+    t.eq(len(t.server.requested(START_PATH)), 0, "start page requests of the second start")
+    t.check(first.running(), "the first instance ended")
+    deadline = time.monotonic() + 10
+    while first.value("tick") <= ticks + 2 and time.monotonic() < deadline:
+        time.sleep(0.2)
+    t.check(first.value("tick") > ticks + 2, "the first instance stopped ticking")
+    # Closing it the usual way (system menu "Close") ends it with exit code 0.
+    code, out = t.probe("close", "Brindlex")
+    t.eq(code, 0, "probe close: " + out)
+    first.wait_exit(15)
+    t.check(not first.has_value("done"), "the page closed itself")
+    t.check(not first.log_has(entry_line("OnClose")), "closed through the page's close()")
+    # After the first instance ended, a new start runs normally.
+    third = t.run("window/smoke.html")
+    t.eq(third.value("loaded"), True, "page of a start after the first ended")
+
+
+def recharge_case(description, args, expect_pay, raw=None):
+    @case("command line %s: openPayDialog() %s" % (description, "called" if expect_pay else "not called"))
+    def _(t):
+        if raw is not None:
+            p = t.start_raw("window/recharge.html", raw)
+        else:
+            p = t.start("window/recharge.html", args)
+        p.wait_exit(30)
+        t.eq(p.value("loaded"), True, "page loaded")
+        t.check(p.has_value("done"), "page finished")
+        if expect_pay:
+            t.eq(p.value("pay"), 1, "openPayDialog() calls")
+        else:
+            t.check(not p.has_value("pay"), "openPayDialog() was called")
+
+
+recharge_case("--recharge", ["--recharge"], True)
+recharge_case("--RECHARGE", ["--RECHARGE"], True)
+recharge_case("--ReCharge", ["--ReCharge"], True)
+recharge_case('"--recharge" in quotes', None, True, raw='"--recharge"')
+recharge_case("without arguments", [], False)
+recharge_case("--recharge with a second argument", ["--recharge", "x"], False)
+recharge_case("--recharge after another argument", ["x", "--recharge"], False)
+recharge_case("-recharge", ["-recharge"], False)
+recharge_case("--recharge=1", ["--recharge=1"], False)
+
+
+@case("with --recharge every document ready calls openPayDialog()")
+def _(t):
+    p = t.run("window/recharge_twice.html", ["--recharge"])
+    start = ORIGIN_FMT % t.args.port + START_PATH
+    loaded = [v for k, v in p.values() if k == "loaded"]
+    t.eq(loaded, [start, start + "?second"], "documents loaded")
+    t.eq([v for k, v in p.values() if k == "pay"], loaded, "openPayDialog() calls")
+
+
+@case("log lines: specified head, entry line, then the result echo of the returned value")
+def _(t):
+    p = t.run("window/echo.html")
+    bit, version, path = p.value("bit"), p.value("version"), p.value("path")
+    t.eq(bit, 64 if t.prefix == "w64" else 32, "getSysBit()")
+    t.eq(path.lower(), t.winpath(t.exe).lower(), "getModuleFilePath()")
+    for handler, shown in (("OnGetSystemBit", str(bit)), ("OnGetSysVersion", version),
+                           ("OnGetModuleFilePath", path)):
+        lines = p.log_matching(r"WkeFunction::" + handler + r"\(")
+        t.eq(len(lines), 2, "log lines of %s: %r" % (handler, lines))
+        t.check(re.match(entry_line(handler), lines[0]), "entry line: %r" % lines[0])
+        echo = (r"^" + HEAD + r".*\bWkeFunction::" + handler + r"\(.*\)" + AFTER_SIGNATURE
+                + r"\{\n    return " + re.escape(shown) + r";\n\}$")
+        t.check(re.match(echo, lines[1]), "echo of %s: %r" % (handler, lines[1]))
+
+
+@case("the window stays hidden until the document is ready, then shows")
+def _(t):
+    delay = 2.5
+    page = os.path.join(HERE, "pages", "window", "smoke.html")
+    with open(page, "rb") as f:
+        body = f.read()
+    watcher = t.watch()
+    p = t.start(None, routes={START_PATH: Route(body, delay=delay)})
+    hidden = watcher.wait_state(lambda s: not s["visible"], 15, "the window, hidden")
+    p.wait_exit(30)
+    requested = t.server.requested(START_PATH)
+    t.eq(len(requested), 1, "start page requests")
+    served = requested[0] + delay
+    states = watcher.states()
+    visible = [at for at, s in states if s and s["visible"]]
+    t.check(visible, "the window was never shown:\n" + watcher.describe())
+    t.check(visible[0] >= served - 0.05,
+            "shown %.2fs before the page was served:\n%s" % (served - visible[0], watcher.describe()))
+    hidden_before = [at for at, s in states if s and not s["visible"] and at < served - 1.0]
+    t.check(hidden_before, "no hidden window while the page was loading:\n" + watcher.describe())
+    w, h = hidden["rect"][2] - hidden["rect"][0], hidden["rect"][3] - hidden["rect"][1]
+    t.eq((w, h), (900, 600), "window size")
+
+
+# --- The uninstall entry's version -------------------------------------------------------
+
+def display_version_case(description, stored, expected):
+    @case("uninstall DisplayVersion %s" % description)
+    def _(t):
+        t.reg_delete_key(UNINSTALL_KEY)
+        if stored is not None:
+            t.reg_set(UNINSTALL_KEY, "DisplayVersion", stored)
+            t.eq(t.reg_get(UNINSTALL_KEY, "DisplayVersion"), stored, "value before the run")
+        try:
+            p = t.run("window/smoke.html")
+            t.check(p.has_value("done"), "page finished")
+            t.eq(t.reg_get(UNINSTALL_KEY, "DisplayVersion"), expected(), "value after the run")
+        finally:
+            t.reg_delete_key(UNINSTALL_KEY)
+
+
+display_version_case("absent: nothing written", None, lambda: None)
+display_version_case("empty: left empty", "", lambda: "")
+display_version_case("equal: left as it is", file_version(), file_version)
+display_version_case("different: replaced", "0.9.1.3", file_version)
+display_version_case("longer: replaced", file_version() + "0", file_version)
+display_version_case("shorter: replaced", file_version()[:-1], file_version)
+
+
+# --- Developer tools ----------------------------------------------------------------------
+
+@case("inspector\\inspector.html beside the program switches the developer tools on")
+def _(t):
+    folder = os.path.join(t.tmp, "app")
+    os.makedirs(os.path.join(folder, "inspector"))
+    exe = os.path.join(folder, os.path.basename(t.exe))
+    shutil.copy2(t.exe, exe)
+    with open(os.path.join(folder, "inspector", "inspector.html"), "w") as f:
+        f.write("<html></html>")
+    p = t.run("window/smoke.html", exe=exe)
+    t.eq(len(p.log_matching(re.escape(DEVTOOLS_MESSAGE))), 1, "detection log lines")
+    setting = "file:///" + t.winpath(os.path.join(folder, "inspector", "inspector.html"))
+    configs = [line for line in p.text().splitlines() if "showDevTools" in line]
+    t.check(configs and all(setting in line for line in configs),
+            "engine did not get showDevTools = %s: %r" % (setting, configs))
+
+
+# --- Load failures ------------------------------------------------------------------------
+
+def load_fail_case(description, fail_path, fatal):
+    @case("a load failure of %s %s" % (description, "shows the box and exits 0" if fatal else "is only logged"))
+    def _(t):
+        origin = ORIGIN_FMT % t.args.port
+        url = origin + fail_path
+        watcher = t.watch(dismiss_box=True)
+        p = t.start("window/load_fail.html",
+                    values={"FAIL_SRC": url, "FINISH_AFTER": 2500 if fatal else 300},
+                    routes={fail_path: Route(b"missing", status=404, content_type="text/plain")},
+                    env={"BRINDLEX_NO_MODAL_BOXES": None})
+        p.wait_exit(30)
+        t.check(p.log_has(r"^" + HEAD + r".*wke load url fail: " + re.escape(url) + r"$"),
+                "no load failure line for %s:\n%s" % (url, p.describe()))
+        boxes = [line for line in watcher.lines() if line.startswith("box text=")]
+        if fatal:
+            t.eq(boxes, ["box text=" + LOAD_FAIL_BOX_TEXT], "message box")
+            t.check(not p.has_value("done"), "the page ran on to its end")
+        else:
+            t.eq(boxes, [], "message boxes")
+            t.check(p.has_value("done"), "page did not finish")
+
+
+load_fail_case("a URL with tool/brindlex in its path", "/tool/brindlex/missing.js", True)
+load_fail_case("a URL with tool/brindlex in its query", "/assets/missing.js?from=tool/brindlex", True)
+load_fail_case("a URL with toolv2/brindlex", "/toolv2/brindlex/missing.js", False)
+load_fail_case("another URL", "/assets/missing.js", False)
+
+
+@case("a failure of the start page itself is only logged")
+def _(t):
+    watcher = t.watch(dismiss_box=True)
+    p = t.start(None, routes={START_PATH: Route(b"gone", status=404, content_type="text/plain")},
+                env={"BRINDLEX_NO_MODAL_BOXES": None})
+    url = ORIGIN_FMT % t.args.port + START_PATH
+    p.wait_log(r"wke load url fail: " + re.escape(url), 20)
+    time.sleep(1.0)
+    t.check(p.running(), "the program ended after the failure:\n" + p.describe())
+    code, out = t.probe("close", "Brindlex")
+    t.eq(code, 0, "probe close: " + out)
+    p.wait_exit(15)
+    t.eq([line for line in watcher.lines() if line.startswith("box")], [], "message boxes")
+
+
+# --- Window commands ----------------------------------------------------------------------
+
+@case("minimize, restore, maximize and moveWindow act on the window; no result echo")
+def _(t):
+    watcher = t.watch()
+    p = t.start("window/commands.html")
+
+    def after(step):
+        line = b'[console] @step "' + step.encode() + b'"'
+        times = p.out.wait_until(lambda lines: [at for at, raw in lines if raw == line], 20)
+        t.check(times, "page never reached %s:\n%s" % (step, p.describe()))
+        return times[0] - 0.05
+
+    def state_after(step, predicate, what):
+        since = after(step)
+        def seen(_):
+            return [s for at, s in watcher.states() if at >= since and s and predicate(s)]
+        found = watcher.program.out.wait_until(seen, 10)
+        t.check(found, "after %s never saw %s; states:\n%s" % (step, what, watcher.describe()))
+        return found[0]
+
+    shown = state_after("shown", lambda s: s["visible"] and not s["iconic"], "a visible window")
+    left, top, right, bottom = shown["rect"]
+    normal = lambda s: s["visible"] and not s["iconic"] and not s["zoomed"]
+    state_after("minimize", lambda s: s["iconic"], "a minimized window")
+    restored = state_after("restore", normal, "a restored window")
+    t.eq(restored["rect"], shown["rect"], "rectangle after restore")
+    state_after("maximize", lambda s: s["zoomed"] and not s["iconic"], "a maximized window")
+    restored = state_after("restore2", normal, "a restored window")
+    t.eq(restored["rect"], shown["rect"], "rectangle after the second restore")
+    moved = (left + 10, top - 5, right + 10, bottom - 5)
+    state_after("move1", lambda s: s["rect"] == moved, "the window moved by (10, -5)")
+    moved = (left + 20, top - 10, right + 20, bottom - 10)
+    state_after("move2", lambda s: s["rect"] == moved, "the window moved by (20, -10)")
+    after("move0")
+    time.sleep(0.3)
+    t.eq(watcher.current()["rect"], moved, "rectangle after moveWindow(0, 0)")
+    p.wait_exit(20)
+    for name in ("minimize", "restore", "maximize", "restore2", "move1", "move2", "move0"):
+        t.eq(p.value(name), UNDEFINED, "result of " + name)
+    for handler, count in (("OnMin", 1), ("OnRestore", 2), ("OnMax", 1), ("OnMoveWindow", 3),
+                           ("OnClose", 1)):
+        t.eq(len(p.log_matching(entry_line(handler))), count, "entry lines of " + handler)
+    check_no_echo(t, p)
+
+
+@case("exec reports 1 at once with wait 0, after the end with wait 1, and 0 for a bad path")
+def _(t):
+    marker_nowait = os.path.join(t.tmp, "nowait.done")
+    marker_wait = os.path.join(t.tmp, "wait.done")
+    bad_path = t.winpath(os.path.join(t.tmp, "missing", "nothing.exe"))
+    p = t.start("window/exec.html", values={
+        "PROBE": t.winpath(t.probe_exe), "MARKER_NOWAIT": t.winpath(marker_nowait),
+        "MARKER_WAIT": t.winpath(marker_wait), "BAD_PATH": bad_path})
+    t.eq(p.wait_console("nowait", 20), 1, "wait 0 callback")
+    t.check(not os.path.exists(marker_nowait), "wait 0 reported after the program ended")
+    t.eq(p.wait_console("wait", 20), 1, "wait 1 callback")
+    t.check(os.path.exists(marker_wait), "wait 1 reported before the program ended")
+    waited = p.console_times("@wait 1")[0] - p.console_times("@wait-called undefined")[0]
+    t.check(waited >= 1.1, "wait 1 reported after %.2fs, the program sleeps 1.2s" % waited)
+    t.eq(p.wait_console("bad", 20), 0, "callback for a path that cannot be opened")
+    p.wait_exit(20)
+    for name in ("nowait-called", "wait-called", "bad-called"):
+        t.eq(p.value(name), UNDEFINED, "exec's own result (%s)" % name)
+    probe = re.escape(t.winpath(t.probe_exe))
+    t.check(p.log_has(r"^" + HEAD + r".*execute c\+\+ function path: " + probe
+                      + r", arg: sleep 1200 "), "no exec log line:\n" + p.describe())
+    t.check(p.log_has(r"execute c\+\+ function path: " + re.escape(bad_path) + r", arg: x$"),
+            "no exec log line for the bad path")
+    for call in ("onNoWait(1)", "onWait(1)", "onBad(0)"):
+        t.check(p.log_has(r"wke run js function: " + re.escape(call) + r"$"), "not run: " + call)
+    t.check(not p.log_matching(r"WkeFunction::OnExec\("), "exec's handler wrote a log line")
+    deadline = time.monotonic() + 10
+    while not os.path.exists(marker_nowait) and time.monotonic() < deadline:
+        time.sleep(0.2)
+    t.check(os.path.exists(marker_nowait), "the program started with wait 0 never ran")
+
+
+@case("close() ends the loop; a script call queued behind it is not run")
+def _(t):
+    marker = os.path.join(t.tmp, "late.done")
+    p = t.start("window/close_queue.html",
+                values={"PROBE": t.winpath(t.probe_exe), "MARKER": t.winpath(marker)})
+    p.wait_console("after-busy", 20)
+    t.check(os.path.exists(marker), "the started program had not ended while the page was busy")
+    p.wait_exit(15)
+    t.check(not p.has_value("late"), "the queued callback ran")
+    t.check(not p.log_has(r"wke run js function: late"), "the queued call string was run")
+    t.check(p.log_has(entry_line("OnClose")), "no entry line for close")
+    check_no_echo(t, p)
+
+
+# --- Dragging by the top band -------------------------------------------------------------
+
+def xdotool(*args):
+    subprocess.run(["xdotool"] + [str(a) for a in args], check=True, timeout=15)
+    time.sleep(0.15)
+
+
+def drag(x, y, dx, dy):
+    xdotool("mousemove", x, y)
+    xdotool("mousedown", 1)
+    for i in range(1, 5):
+        xdotool("mousemove", x + dx * i // 4, y + dy * i // 4)
+    xdotool("mouseup", 1)
+    time.sleep(0.3)
+
+
+@case("dragging the top band moves the window with the mouse; below it nothing moves")
+def _(t):
+    watcher = t.watch()
+    p = t.start("window/stay.html")
+    p.wait_console("ready")
+    watcher.wait_state(lambda s: s["visible"], 15, "a visible window")
+    code, out = t.probe("activate", "Brindlex")
+    t.check("activate: foreground" in out, "window not in the foreground: " + out)
+    left, top = watcher.current()["rect"][:2]
+    # 119 px below the top edge is inside the band.
+    drag(left + 300, top + 119, 90, 40)
+    state = watcher.wait_state(lambda s: s["rect"][:2] == (left + 90, top + 40), 5,
+                               "the window dragged by (90, 40)")
+    left, top = state["rect"][:2]
+    # 120 px below it is not.
+    drag(left + 300, top + 120, 50, 50)
+    t.eq(watcher.current()["rect"][:2], (left, top), "position after a press below the band")
+    # Moves without a press, and moves after the release, leave the window alone.
+    xdotool("mousemove", left + 200, top + 10)
+    xdotool("mousemove", left + 260, top + 70)
+    t.eq(watcher.current()["rect"][:2], (left, top), "position after moves without a press")
+    t.check(p.running(), "the program ended")
+    code, out = t.probe("close", "Brindlex")
+    p.wait_exit(15)
