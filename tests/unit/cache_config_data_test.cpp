@@ -10,20 +10,24 @@
 #include "app/ansi_text.h"
 #include "store/atomic_file.h"
 #include "unit/child_process.h"
-#include "unit/temp_folder.h"
+#include "unit/test_support.h"
 
 namespace {
+
+using test_support::PathExists;
+using test_support::ReadBytes;
+using test_support::WriteBytes;
 
 using Json = nlohmann::json;
 
 class CacheConfigDataTest : public ::testing::Test {
  protected:
-  std::wstring File() const { return folder.Wide(L"config.data"); }
-  std::string AnsiFile() const { return folder.Ansi(L"config.data"); }
+  std::wstring File() const { return folder.File(L"config.data"); }
+  std::string AnsiFile() const { return folder.FileA("config.data"); }
   std::string OnDisk() const { return ReadBytes(File()); }
   void PutOnDisk(const std::string& bytes) { ASSERT_TRUE(WriteBytes(File(), bytes)); }
 
-  TempFolder folder;
+  test_support::TempDir folder;
 };
 
 TEST_F(CacheConfigDataTest, MissingFileGivesEmptyAndLookupsAreSavedAsNull) {
@@ -111,31 +115,31 @@ TEST_F(CacheConfigDataTest, UnreadableFileIsKeptAsideBeforeTheFirstSave) {
   EXPECT_EQ(store.GetData("a"), "");
   EXPECT_EQ(OnDisk(), bad) << "reading never changes the file";
   ASSERT_TRUE(store.SetData("b", "1"));
-  EXPECT_EQ(ReadBytes(folder.Wide(L"config.data.unreadable")), bad);
+  EXPECT_EQ(ReadBytes(folder.File(L"config.data.unreadable")), bad);
   EXPECT_EQ(OnDisk(), R"({"a":null,"b":"1"})");
   ASSERT_TRUE(store.SetData("c", "1"));
-  EXPECT_FALSE(PathExists(folder.Wide(L"config.data.unreadable.1"))) << "kept aside once";
+  EXPECT_FALSE(PathExists(folder.File(L"config.data.unreadable.1"))) << "kept aside once";
 
   // A later unreadable file does not overwrite the one kept before.
   PutOnDisk("garbage");
   CacheConfigData next(AnsiFile());
   ASSERT_TRUE(next.SetData("d", "1"));
-  EXPECT_EQ(ReadBytes(folder.Wide(L"config.data.unreadable")), bad);
-  EXPECT_EQ(ReadBytes(folder.Wide(L"config.data.unreadable.1")), "garbage");
+  EXPECT_EQ(ReadBytes(folder.File(L"config.data.unreadable")), bad);
+  EXPECT_EQ(ReadBytes(folder.File(L"config.data.unreadable.1")), "garbage");
   EXPECT_EQ(OnDisk(), R"({"d":"1"})");
 }
 
 TEST_F(CacheConfigDataTest, TopLevelThatIsNoObjectStartsAnEmptyStore) {
   for (const std::string text : {"[1,2]", "[]", "\"text\"", "42", "true"}) {
     SCOPED_TRACE(text);
-    TempFolder::RemoveTree(folder.path());
+    test_support::RemoveTree(folder.path());
     CreateDirectoryW(folder.path().c_str(), nullptr);
     PutOnDisk(text);
     CacheConfigData store(AnsiFile());
     EXPECT_EQ(store.GetData("a"), "");
     ASSERT_TRUE(store.SetData("b", "1"));
     EXPECT_EQ(OnDisk(), R"({"a":null,"b":"1"})");
-    EXPECT_EQ(ReadBytes(folder.Wide(L"config.data.unreadable")), text);
+    EXPECT_EQ(ReadBytes(folder.File(L"config.data.unreadable")), text);
   }
 }
 
@@ -145,7 +149,7 @@ TEST_F(CacheConfigDataTest, NullFileIsAnEmptyStore) {
   EXPECT_EQ(store.GetData("a"), "");
   ASSERT_TRUE(store.SetData("b", "1"));
   EXPECT_EQ(OnDisk(), R"({"a":null,"b":"1"})");
-  EXPECT_FALSE(PathExists(folder.Wide(L"config.data.unreadable")));
+  EXPECT_FALSE(PathExists(folder.File(L"config.data.unreadable")));
 }
 
 TEST_F(CacheConfigDataTest, MemberThatIsNotUtf8IsLeftOutOfTheFile) {
@@ -169,7 +173,7 @@ TEST_F(CacheConfigDataTest, MegabyteKeysAndValuesRoundTrip) {
 }
 
 TEST_F(CacheConfigDataTest, UnwritableFolderKeepsTheChangeInMemory) {
-  CacheConfigData store(folder.Ansi(L"missing\\config.data"));
+  CacheConfigData store(folder.FileA("missing\\config.data"));
   EXPECT_FALSE(store.SetData("k", "v"));
   EXPECT_EQ(store.GetData("k"), "v");
 }
@@ -187,7 +191,7 @@ TEST_F(CacheConfigDataTest, SaveWaitsBrieflyForAFileHeldByAnotherReader) {
   EXPECT_TRUE(store.SetData("k", "2"));
   release.join();
   EXPECT_EQ(OnDisk(), R"({"k":"2"})");
-  EXPECT_FALSE(PathExists(folder.Wide(L"config.data.tmp")));
+  EXPECT_FALSE(PathExists(folder.File(L"config.data.tmp")));
 }
 
 TEST_F(CacheConfigDataTest, SaveGivesUpOnAFileHeldForLongAndKeepsItIntact) {
@@ -199,17 +203,17 @@ TEST_F(CacheConfigDataTest, SaveGivesUpOnAFileHeldForLongAndKeepsItIntact) {
   EXPECT_FALSE(store.SetData("k", "2"));
   CloseHandle(held);
   EXPECT_EQ(OnDisk(), R"({"k":"1"})");
-  EXPECT_FALSE(PathExists(folder.Wide(L"config.data.tmp")));
+  EXPECT_FALSE(PathExists(folder.File(L"config.data.tmp")));
   EXPECT_TRUE(store.SetData("k", "3"));
   EXPECT_EQ(OnDisk(), R"({"k":"3"})");
 }
 
 TEST_F(CacheConfigDataTest, StaleTemporaryFileFromAKilledSaveIsOverwritten) {
-  ASSERT_TRUE(WriteBytes(folder.Wide(L"config.data.tmp"), "{\"half"));
+  ASSERT_TRUE(WriteBytes(folder.File(L"config.data.tmp"), "{\"half"));
   CacheConfigData store(AnsiFile());
   ASSERT_TRUE(store.SetData("k", "1"));
   EXPECT_EQ(OnDisk(), R"({"k":"1"})");
-  EXPECT_FALSE(PathExists(folder.Wide(L"config.data.tmp")));
+  EXPECT_FALSE(PathExists(folder.File(L"config.data.tmp")));
 }
 
 // A process killed at any moment while it saves leaves a readable file that still

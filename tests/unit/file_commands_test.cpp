@@ -9,9 +9,14 @@
 
 #include "app/ansi_text.h"
 #include "unit/child_process.h"
-#include "unit/temp_folder.h"
+#include "unit/registry_fixture.h"
+#include "unit/test_support.h"
 
 namespace {
+
+using test_support::PathExists;
+using test_support::ReadBytes;
+using test_support::WriteBytes;
 
 const wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
@@ -94,39 +99,33 @@ class PendingRenamesRestorer {
   bool existed_ = false;
 };
 
-bool Is64BitPrefix() {
-  SYSTEM_INFO info = {};
-  GetNativeSystemInfo(&info);
-  return info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64;
-}
-
 class FileCommandsTest : public ::testing::Test {
  protected:
   // A file named name in the test folder holding its own name.
   std::wstring MakeFile(const std::wstring& name) {
-    const std::wstring path = folder.Wide(name);
+    const std::wstring path = folder.File(name);
     EXPECT_TRUE(WriteBytes(path, std::string(name.begin(), name.end())));
     return path;
   }
   // A copy of the probe library in the test folder, loaded by another process.
   std::wstring LibraryInUse(const std::wstring& name) {
-    const std::wstring path = folder.Wide(name);
+    const std::wstring path = folder.File(name);
     EXPECT_TRUE(CopyFileW((TestProgramFolder() + L"\\probe_library.dll").c_str(), path.c_str(),
                           FALSE));
     return path;
   }
 
-  TempFolder folder;
+  test_support::TempDir folder;
   PendingRenamesRestorer restorer;
 };
 
 // ---- fileExists ----------------------------------------------------------------
 
 TEST_F(FileCommandsTest, ExistsForFilesAndDirectories) {
-  EXPECT_TRUE(FileCommands::Exists(folder.Ansi(L"")));
+  EXPECT_TRUE(FileCommands::Exists(folder.FileA("")));
   EXPECT_TRUE(FileCommands::Exists(AnsiText(folder.path()).c_str()));
   EXPECT_TRUE(FileCommands::Exists(AnsiText(MakeFile(L"a.txt")).c_str()));
-  EXPECT_FALSE(FileCommands::Exists(folder.Ansi(L"missing.txt")));
+  EXPECT_FALSE(FileCommands::Exists(folder.FileA("missing.txt")));
 }
 
 TEST_F(FileCommandsTest, ExistsTakesTheAnsiFormOfUtf8Paths) {
@@ -135,10 +134,10 @@ TEST_F(FileCommandsTest, ExistsTakesTheAnsiFormOfUtf8Paths) {
   const std::wstring name = chinese ? L"\x4E2D\x6587.txt" : L"caf\xE9.txt";
   const std::string utf8 = chinese ? "\xE4\xB8\xAD\xE6\x96\x87.txt" : "caf\xC3\xA9.txt";
   MakeFile(name);
-  EXPECT_TRUE(FileCommands::Exists(AnsiText(folder.Ansi(L"") + utf8).c_str()));
+  EXPECT_TRUE(FileCommands::Exists(AnsiText(folder.FileA("") + utf8).c_str()));
   // Hangul is outside both code pages: the narrow path cannot name it.
   MakeFile(L"\xD55C.txt");
-  EXPECT_FALSE(FileCommands::Exists(AnsiText(folder.Ansi(L"") + "\xED\x95\x9C.txt").c_str()));
+  EXPECT_FALSE(FileCommands::Exists(AnsiText(folder.FileA("") + "\xED\x95\x9C.txt").c_str()));
 }
 
 TEST_F(FileCommandsTest, BadPathsDoNotExist) {
@@ -178,7 +177,7 @@ TEST_F(FileCommandsTest, RemoveMovesALoadedLibraryAsideForDeletionAtRestart) {
 }
 
 TEST_F(FileCommandsTest, RemoveMovesADirectoryAside) {
-  const std::wstring dir = folder.Wide(L"dir");
+  const std::wstring dir = folder.File(L"dir");
   ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
   EXPECT_TRUE(FileCommands::Remove(dir));
   EXPECT_FALSE(PathExists(dir));
@@ -187,8 +186,8 @@ TEST_F(FileCommandsTest, RemoveMovesADirectoryAside) {
 }
 
 TEST_F(FileCommandsTest, RemoveFailsOnAMissingOrExclusivelyOpenFile) {
-  EXPECT_FALSE(FileCommands::Remove(folder.Wide(L"missing.txt")));
-  EXPECT_FALSE(PathExists(folder.Wide(L"missing.txt.bak")));
+  EXPECT_FALSE(FileCommands::Remove(folder.File(L"missing.txt")));
+  EXPECT_FALSE(PathExists(folder.File(L"missing.txt.bak")));
 
   // Open without delete sharing: neither deleting nor renaming is allowed.
   const std::wstring path = MakeFile(L"open.txt");
@@ -230,9 +229,9 @@ TEST_F(FileCommandsTest, ReplaceDeletesTheTargetAndMovesTheNewFileIn) {
 
 TEST_F(FileCommandsTest, ReplaceOfAMissingTargetChangesNothing) {
   const std::wstring source = MakeFile(L"source.txt");
-  EXPECT_FALSE(FileCommands::Replace(source, folder.Wide(L"missing.txt")));
+  EXPECT_FALSE(FileCommands::Replace(source, folder.File(L"missing.txt")));
   EXPECT_EQ(ReadBytes(source), "source.txt");
-  EXPECT_FALSE(PathExists(folder.Wide(L"missing.txt")));
+  EXPECT_FALSE(PathExists(folder.File(L"missing.txt")));
 }
 
 TEST_F(FileCommandsTest, ReplaceMovesATargetInUseAside) {
@@ -261,7 +260,7 @@ TEST_F(FileCommandsTest, ReplaceMovesATargetInUseAside) {
 
 TEST_F(FileCommandsTest, ReplaceReportsTrueEvenWhenTheNewFileIsMissing) {
   const std::wstring target = MakeFile(L"target.txt");
-  EXPECT_TRUE(FileCommands::Replace(folder.Wide(L"missing.txt"), target));
+  EXPECT_TRUE(FileCommands::Replace(folder.File(L"missing.txt"), target));
   EXPECT_FALSE(PathExists(target));
 }
 
@@ -269,7 +268,7 @@ TEST_F(FileCommandsTest, ReplaceReportsTrueEvenWhenTheNewFileIsMissing) {
 
 TEST_F(FileCommandsTest, MoveRenamesButNeverOverwrites) {
   const std::wstring from = MakeFile(L"from.txt");
-  const std::wstring to = folder.Wide(L"to.txt");
+  const std::wstring to = folder.File(L"to.txt");
   EXPECT_TRUE(FileCommands::Move(from, to));
   EXPECT_EQ(ReadBytes(to), "from.txt");
   EXPECT_FALSE(PathExists(from));
@@ -278,7 +277,7 @@ TEST_F(FileCommandsTest, MoveRenamesButNeverOverwrites) {
   EXPECT_FALSE(FileCommands::Move(other, to));
   EXPECT_EQ(ReadBytes(to), "from.txt");
   EXPECT_TRUE(PathExists(other));
-  EXPECT_FALSE(FileCommands::Move(folder.Wide(L"missing.txt"), folder.Wide(L"x.txt")));
+  EXPECT_FALSE(FileCommands::Move(folder.File(L"missing.txt"), folder.File(L"x.txt")));
   EXPECT_FALSE(FileCommands::Move(L"", L""));
   EXPECT_FALSE(FileCommands::Move(std::wstring(32000, L'a'), to));
 }
@@ -287,7 +286,7 @@ TEST_F(FileCommandsTest, MoveTakesALoadedLibraryOutOfTheWay) {
   const std::wstring path = LibraryInUse(L"loaded.dll");
   ChildProcess holder(L"load-dll", path);
   ASSERT_TRUE(holder.ready());
-  EXPECT_TRUE(FileCommands::Move(path, folder.Wide(L"loaded.old")));
+  EXPECT_TRUE(FileCommands::Move(path, folder.File(L"loaded.old")));
   EXPECT_FALSE(PathExists(path));
 }
 
@@ -353,7 +352,7 @@ class RealSystemFolderFile {
 };
 
 TEST(FileCommandsSystemFolder, ExistsMoveAndRemoveReachTheRealSystemFolder) {
-  if (!Is64BitPrefix()) GTEST_SKIP() << "32-bit Windows has one system folder";
+  if (!test_registry::HasTwoViews()) GTEST_SKIP() << "32-bit Windows has one system folder";
   const std::wstring name = L"brindlex-test-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
   RealSystemFolderFile file(name);
   ASSERT_TRUE(file.created());
@@ -363,8 +362,8 @@ TEST(FileCommandsSystemFolder, ExistsMoveAndRemoveReachTheRealSystemFolder) {
   EXPECT_FALSE(PathExists(file.path())) << "redirection is back on afterwards";
 
   // replaceFile leaves the redirection on, so it does not find the target.
-  TempFolder folder;
-  const std::wstring source = folder.Wide(L"source.txt");
+  test_support::TempDir folder;
+  const std::wstring source = folder.File(L"source.txt");
   ASSERT_TRUE(WriteBytes(source, "new"));
   EXPECT_FALSE(FileCommands::Replace(source, file.path()));
   EXPECT_TRUE(PathExists(source));
@@ -378,7 +377,7 @@ TEST(FileCommandsSystemFolder, ExistsMoveAndRemoveReachTheRealSystemFolder) {
 }
 
 TEST(FileCommandsSystemFolder, FileOnlyInTheFolderOf32BitFilesIsNotSeen) {
-  if (!Is64BitPrefix()) GTEST_SKIP() << "32-bit Windows has one system folder";
+  if (!test_registry::HasTwoViews()) GTEST_SKIP() << "32-bit Windows has one system folder";
   wchar_t windows[MAX_PATH] = {};
   GetWindowsDirectoryW(windows, MAX_PATH);
   const std::wstring path = std::wstring(windows) + L"\\system32\\brindlex-test32-" +
@@ -392,7 +391,7 @@ TEST(FileCommandsSystemFolder, FileOnlyInTheFolderOf32BitFilesIsNotSeen) {
 }
 
 TEST(FileCommandsSystemFolder, OneSystemFolderOn32BitWindows) {
-  if (Is64BitPrefix()) GTEST_SKIP() << "64-bit Windows has two system folders";
+  if (test_registry::HasTwoViews()) GTEST_SKIP() << "64-bit Windows has two system folders";
   wchar_t windows[MAX_PATH] = {};
   GetWindowsDirectoryW(windows, MAX_PATH);
   const std::wstring path = std::wstring(windows) + L"\\system32\\brindlex-test-" +

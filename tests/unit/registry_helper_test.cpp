@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "unit/registry_fixture.h"
+
 
 namespace {
 
@@ -120,12 +122,6 @@ class TestKey {
   bool created_ = false;
 };
 
-bool Is64BitPrefix() {
-  SYSTEM_INFO info = {};
-  GetNativeSystemInfo(&info);
-  return info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64;
-}
-
 TEST(RegistryProbe, RootKeysAndWellKnownKeysExist) {
   for (uint8_t view : {kView64, kView32, uint8_t{0}}) {
     EXPECT_TRUE(RegistryHelper::KeyExists(HKEY_LOCAL_MACHINE, L"", view));
@@ -139,7 +135,7 @@ TEST(RegistryProbe, KeyIsLookedUpInTheSelectedView) {
   TestKey only64(L"view64", kView64);
   ASSERT_TRUE(only64.created());
   EXPECT_TRUE(RegistryHelper::KeyExists(HKEY_LOCAL_MACHINE, only64.subKey(), kView64));
-  if (Is64BitPrefix()) {
+  if (test_registry::HasTwoViews()) {
     EXPECT_FALSE(RegistryHelper::KeyExists(HKEY_LOCAL_MACHINE, only64.subKey(), kView32));
     EXPECT_FALSE(RegistryHelper::KeyExists(HKEY_LOCAL_MACHINE, only64.subKey(), 0));
     EXPECT_FALSE(RegistryHelper::KeyExists(HKEY_LOCAL_MACHINE, only64.subKey(), 65));
@@ -153,7 +149,7 @@ TEST(RegistryProbe, KeyIsLookedUpInTheSelectedView) {
   EXPECT_TRUE(RegistryHelper::KeyExists(HKEY_LOCAL_MACHINE, only32.subKey(), kView32));
   EXPECT_TRUE(RegistryHelper::KeyExists(HKEY_LOCAL_MACHINE, only32.subKey(), 0));
   EXPECT_EQ(RegistryHelper::KeyExists(HKEY_LOCAL_MACHINE, only32.subKey(), kView64),
-            !Is64BitPrefix());
+            !test_registry::HasTwoViews());
 }
 
 TEST(RegistryProbe, ValueOfAnyTypeUpToTheProbeSizeExists) {
@@ -183,7 +179,7 @@ TEST(RegistryProbe, ValueOfAnyTypeUpToTheProbeSizeExists) {
   EXPECT_FALSE(RegistryHelper::ValueExists(HKEY_LOCAL_MACHINE, sub + L"\\missing", L"dword",
                                            kView64));
   EXPECT_EQ(RegistryHelper::ValueExists(HKEY_LOCAL_MACHINE, sub, L"dword", kView32),
-            !Is64BitPrefix());
+            !test_registry::HasTwoViews());
 }
 
 TEST(RegistryProbe, EmptyValueNameAsksForTheDefaultValue) {
