@@ -20,6 +20,8 @@ namespace {
 // write callback and fewer, larger writes.
 constexpr long kReceiveBufferBytes = 512 * 1024;
 constexpr size_t kFileBufferBytes = 1024 * 1024;
+constexpr int kMoveAttempts = 40;
+constexpr DWORD kMoveRetryMilliseconds = 50;
 
 struct EasyHandleDeleter {
   void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
@@ -76,13 +78,26 @@ class PartFile {
     return size < 0 ? 0 : size;
   }
 
-  // Replaces the target with the closed file; on failure the file is still removed.
-  bool MoveTo(const char* target) {
-    if (path_.empty() || !MoveFileExA(path_.c_str(), target, MOVEFILE_REPLACE_EXISTING)) {
-      return false;
+  // Replaces the target with the closed file; on failure the file is still removed
+  // and *error holds the system's reason.
+  bool MoveTo(const char* target, DWORD* error) {
+    *error = ERROR_FILE_NOT_FOUND;
+    if (path_.empty()) return false;
+    // Another download finishing into the same path, or a reader of the old file,
+    // holds the target for a moment: wait briefly rather than fail the download.
+    for (int attempt = 0; attempt < kMoveAttempts; ++attempt) {
+      if (MoveFileExA(path_.c_str(), target, MOVEFILE_REPLACE_EXISTING)) {
+        path_.clear();
+        return true;
+      }
+      *error = GetLastError();
+      if (*error != ERROR_ACCESS_DENIED && *error != ERROR_SHARING_VIOLATION &&
+          *error != ERROR_LOCK_VIOLATION) {
+        break;
+      }
+      Sleep(kMoveRetryMilliseconds);
     }
-    path_.clear();
-    return true;
+    return false;
   }
 
  private:
@@ -176,9 +191,10 @@ bool CurlRequest::DownloadFile(const char* url, const char* path,
   bool finished = res == CURLE_OK;
   bool placed = false;
   if (finished && size > 0) {
-    placed = part.MoveTo(path);
+    DWORD error = 0;
+    placed = part.MoveTo(path, &error);
     if (!placed) {
-      LOG_ERROR("cannot put the downloaded file in place: %s", path);
+      LOG_ERROR("cannot put the downloaded file in place (error %lu): %s", error, path);
       finished = false;
     }
   } else if (finished && !DeleteFileA(path) && GetLastError() != ERROR_FILE_NOT_FOUND) {

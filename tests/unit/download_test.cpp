@@ -19,6 +19,7 @@
 #include "app/ui_messages.h"
 #include "net/curl_request.h"
 #include "net/download_worker.h"
+#include "unit/test_support.h"
 #include "wke/wke_window.h"
 
 namespace {
@@ -56,26 +57,6 @@ std::string Md5Hex(const std::string& data) {
   return hex;
 }
 
-bool ReadWholeFile(const std::wstring& path, std::string* out) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  out->clear();
-  char block[65536];
-  DWORD got = 0;
-  while (ReadFile(file, block, sizeof(block), &got, nullptr) && got > 0) out->append(block, got);
-  CloseHandle(file);
-  return true;
-}
-
-void WriteWholeFile(const std::wstring& path, const std::string& data) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  DWORD written = 0;
-  WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
-  CloseHandle(file);
-}
-
 std::string Narrow(const std::wstring& wide) {
   const int size = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
   std::string narrow(size > 0 ? size - 1 : 0, '\0');
@@ -84,39 +65,6 @@ std::string Narrow(const std::wstring& wide) {
   }
   return narrow;
 }
-
-// A per-test folder, removed with its files afterwards.
-class TempFolder {
- public:
-  TempFolder() {
-    wchar_t base[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, base);
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string("brindlex-dl-") + info->name() + "-" +
-                       std::to_string(GetCurrentProcessId());
-    path_ = std::wstring(base) + std::wstring(name.begin(), name.end());
-    CreateDirectoryW(path_.c_str(), nullptr);
-  }
-  ~TempFolder() {
-    for (const std::wstring& file : Files()) DeleteFileW((path_ + L"\\" + file).c_str());
-    RemoveDirectoryW(path_.c_str());
-  }
-  std::wstring Path(const std::wstring& file) const { return path_ + L"\\" + file; }
-  std::vector<std::wstring> Files() const {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileW((path_ + L"\\*").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
-    return names;
-  }
-
- private:
-  std::wstring path_;
-};
 
 // A hidden message window standing in for the host window: it collects every script
 // call string posted to it, in the order the page would run them.
@@ -269,23 +217,36 @@ class DownloadTest : public testing::Test {
     sink_.Drain();
   }
 
+  // Names of the plain files in the test's folder.
+  std::vector<std::wstring> Files() const {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((folder_.path() + L"\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    return names;
+  }
+
   bool NoPartFiles() const {
-    for (const std::wstring& name : folder_.Files()) {
+    for (const std::wstring& name : Files()) {
       if (name.size() >= 5 && name.compare(name.size() - 5, 5, L".part") == 0) return false;
     }
     return true;
   }
 
   ScriptCallSink sink_;
-  TempFolder folder_;
+  test_support::TempDir folder_;
 };
 
 TEST_F(DownloadTest, BodyWithLengthIsSavedWithFullProgressAndFileInPlaceBeforeFinished) {
-  const std::wstring path = folder_.Path(L"with-length.bin");
+  const std::wstring path = folder_.File(L"with-length.bin");
   const std::string expected = GeneratedBody(300000, 1);
   std::string atFinish = "<finished call not seen>";
   sink_.onCall = [&](const std::string& call) {
-    if (call.compare(0, 2, "d(") == 0 && !ReadWholeFile(path, &atFinish)) atFinish = "<missing>";
+    if (call.compare(0, 2, "d(") == 0) atFinish = test_support::ReadBytes(path);
   };
   std::thread worker = Start(Body(300000, 1, "&chunk=8192&delay_ms=2"), path, "p", "d");
   EXPECT_TRUE(sink_.PumpUntil([&] { return sink_.Count("d(") > 0; }));
@@ -299,16 +260,15 @@ TEST_F(DownloadTest, BodyWithLengthIsSavedWithFullProgressAndFileInPlaceBeforeFi
 }
 
 TEST_F(DownloadTest, BodyWithoutLengthIsSavedWithoutProgress) {
-  const std::wstring path = folder_.Path(L"chunked.bin");
+  const std::wstring path = folder_.File(L"chunked.bin");
   Run(Body(200000, 2, "&chunked=1&chunk=4096"), path);
-  std::string saved;
-  ASSERT_TRUE(ReadWholeFile(path, &saved));
+  const std::string saved = test_support::ReadBytes(path);
   EXPECT_TRUE(saved == GeneratedBody(200000, 2));
   EXPECT_EQ(sink_.calls, std::vector<std::string>{"d(1)"});
 }
 
 TEST_F(DownloadTest, NullProgressFunctionPostsOnlyTheFinishedCall) {
-  const std::wstring path = folder_.Path(L"quiet.bin");
+  const std::wstring path = folder_.File(L"quiet.bin");
   DownloadTask task;
   task.hwnd = sink_.hwnd();
   task.finishedCallbackName = "done";
@@ -319,12 +279,12 @@ TEST_F(DownloadTest, NullProgressFunctionPostsOnlyTheFinishedCall) {
 }
 
 TEST_F(DownloadTest, EmptyReplyRemovesTheExistingFileAndReportsSuccess) {
-  const std::wstring path = folder_.Path(L"empty.bin");
-  WriteWholeFile(path, "old content");
+  const std::wstring path = folder_.File(L"empty.bin");
+  ASSERT_TRUE(test_support::WriteBytes(path, "old content"));
   Run(Http("/empty"), path);
   EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(sink_.calls, std::vector<std::string>{"d(1)"});
-  EXPECT_TRUE(folder_.Files().empty());
+  EXPECT_TRUE(Files().empty());
 }
 
 TEST_F(DownloadTest, ErrorStatusAndRedirectBodiesAreSavedAsCompleted) {
@@ -337,68 +297,63 @@ TEST_F(DownloadTest, ErrorStatusAndRedirectBodiesAreSavedAsCompleted) {
   };
   int n = 0;
   for (const Case& c : cases) {
-    const std::wstring path = folder_.Path(L"status" + std::to_wstring(n) + L".bin");
+    const std::wstring path = folder_.File(L"status" + std::to_wstring(n) + L".bin");
     const std::string finished = "d" + std::to_string(n++);
     Run(c.url, path, "p", finished);
-    std::string saved;
-    ASSERT_TRUE(ReadWholeFile(path, &saved)) << c.url;
+    const std::string saved = test_support::ReadBytes(path);
     EXPECT_TRUE(saved == c.body) << c.url;
     EXPECT_EQ(sink_.Numbers(finished), std::vector<long>{1}) << c.url;
   }
 }
 
 TEST_F(DownloadTest, RefusedConnectionReportsFailureAndLeavesNoFile) {
-  const std::wstring path = folder_.Path(L"refused.bin");
+  const std::wstring path = folder_.File(L"refused.bin");
   Run(Url("BRINDLEX_DL_REFUSED", "/body?size=10"), path);
   EXPECT_EQ(sink_.calls, std::vector<std::string>{"d(0)"});
-  EXPECT_TRUE(folder_.Files().empty());
+  EXPECT_TRUE(Files().empty());
 }
 
 TEST_F(DownloadTest, FailedTransferLeavesAnExistingFileAlone) {
-  const std::wstring path = folder_.Path(L"kept.bin");
-  WriteWholeFile(path, "previous content");
+  const std::wstring path = folder_.File(L"kept.bin");
+  ASSERT_TRUE(test_support::WriteBytes(path, "previous content"));
   Run(Url("BRINDLEX_DL_REFUSED", "/body?size=10"), path);
-  std::string kept;
-  ASSERT_TRUE(ReadWholeFile(path, &kept));
+  const std::string kept = test_support::ReadBytes(path);
   EXPECT_EQ(kept, "previous content");
   EXPECT_EQ(sink_.calls, std::vector<std::string>{"d(0)"});
   EXPECT_TRUE(NoPartFiles());
 }
 
 TEST_F(DownloadTest, MissingFolderGetsNoProgressAndNoFinishedCall) {
-  const std::wstring path = folder_.Path(L"no-such-folder\\file.bin");
+  const std::wstring path = folder_.File(L"no-such-folder\\file.bin");
   Run(Body(50000, 7), path);
   EXPECT_TRUE(sink_.calls.empty());
-  EXPECT_TRUE(folder_.Files().empty());
+  EXPECT_TRUE(Files().empty());
 }
 
 TEST_F(DownloadTest, ExistingLongerFileIsReplacedByTheBody) {
-  const std::wstring path = folder_.Path(L"replace.bin");
-  WriteWholeFile(path, std::string(100000, 'x'));
+  const std::wstring path = folder_.File(L"replace.bin");
+  ASSERT_TRUE(test_support::WriteBytes(path, std::string(100000, 'x')));
   Run(Body(40000, 8), path);
-  std::string saved;
-  ASSERT_TRUE(ReadWholeFile(path, &saved));
+  const std::string saved = test_support::ReadBytes(path);
   EXPECT_TRUE(saved == GeneratedBody(40000, 8));
   EXPECT_EQ(sink_.Numbers("d"), std::vector<long>{1});
   EXPECT_TRUE(NoPartFiles());
 }
 
 TEST_F(DownloadTest, NonAsciiPathReachesTheFileSystemInTheAnsiCodePage) {
-  const char* expect = getenv("BRINDLEX_EXPECT_CODEPAGE");
-  const UINT codePage = expect ? static_cast<UINT>(atoi(expect)) : GetACP();
+  const unsigned codePage = test_support::ExpectedCodePage();
   ASSERT_EQ(GetACP(), codePage);
   // Characters of the running code page: "下载文件" under 936, "Café Öl" under 1252.
   const std::wstring name = codePage == 936 ? L"\u4E0B\u8F7D\u6587\u4EF6.bin"
                                             : L"Caf\u00E9 \u00D6l.bin";
-  const std::wstring path = folder_.Path(name);
+  const std::wstring path = folder_.File(name);
   const std::string ansi = Narrow(path);
   ASSERT_EQ(ansi.find('?'), std::string::npos) << "name not representable in code page "
                                                << codePage;
   Run(Body(20000, 9), path);
-  std::string saved;
-  ASSERT_TRUE(ReadWholeFile(path, &saved));
+  const std::string saved = test_support::ReadBytes(path);
   EXPECT_TRUE(saved == GeneratedBody(20000, 9));
-  EXPECT_EQ(folder_.Files(), std::vector<std::wstring>{name});
+  EXPECT_EQ(Files(), std::vector<std::wstring>{name});
 }
 
 TEST_F(DownloadTest, TwentyDownloadsAtOnceEachReportTheirOwnProgressAndBody) {
@@ -407,7 +362,7 @@ TEST_F(DownloadTest, TwentyDownloadsAtOnceEachReportTheirOwnProgressAndBody) {
   for (int i = 0; i < kCount; ++i) {
     const size_t size = 60000 + 7919 * i;
     workers.push_back(Start(Body(size, 100 + i, "&chunk=4096&delay_ms=3"),
-                            folder_.Path(L"many" + std::to_wstring(i) + L".bin"),
+                            folder_.File(L"many" + std::to_wstring(i) + L".bin"),
                             "progress" + std::to_string(i), "finished" + std::to_string(i)));
   }
   EXPECT_TRUE(sink_.PumpUntil([&] { return sink_.Count("finished") == kCount; }));
@@ -418,8 +373,8 @@ TEST_F(DownloadTest, TwentyDownloadsAtOnceEachReportTheirOwnProgressAndBody) {
     const std::string n = std::to_string(i);
     SCOPED_TRACE("download " + n);
     ExpectFullProgress(sink_, "progress" + n, "finished" + n);
-    std::string saved;
-    ASSERT_TRUE(ReadWholeFile(folder_.Path(L"many" + std::to_wstring(i) + L".bin"), &saved));
+    const std::string saved =
+        test_support::ReadBytes(folder_.File(L"many" + std::to_wstring(i) + L".bin"));
     EXPECT_EQ(Md5Hex(saved), Md5Hex(GeneratedBody(60000 + 7919 * i, 100 + i)));
   }
   EXPECT_TRUE(NoPartFiles());
@@ -429,21 +384,20 @@ TEST_F(DownloadTest, CallbackNamesTooLongForTheirCallStringsPostNothing) {
   // "(100)" makes 127 characters with a 122-character name: the longest that fits.
   const std::string fitsProgress(122, 'p');
   const std::string fitsFinished(252, 'd');  // "(1)" makes 255 characters
-  Run(Body(30000, 10), folder_.Path(L"fits.bin"), fitsProgress, fitsFinished);
+  Run(Body(30000, 10), folder_.File(L"fits.bin"), fitsProgress, fitsFinished);
   EXPECT_EQ(sink_.Numbers(fitsProgress).back(), 100);
   EXPECT_EQ(sink_.Numbers(fitsFinished), std::vector<long>{1});
 
   sink_.calls.clear();
-  const std::wstring path = folder_.Path(L"long.bin");
+  const std::wstring path = folder_.File(L"long.bin");
   Run(Body(30000, 11), path, std::string(123, 'p'), std::string(253, 'd'));
   EXPECT_TRUE(sink_.calls.empty());
-  std::string saved;
-  ASSERT_TRUE(ReadWholeFile(path, &saved));
+  const std::string saved = test_support::ReadBytes(path);
   EXPECT_TRUE(saved == GeneratedBody(30000, 11));
 }
 
 TEST_F(DownloadTest, SamePathAtOnceEndsAsOneCompleteBody) {
-  const std::wstring path = folder_.Path(L"shared.bin");
+  const std::wstring path = folder_.File(L"shared.bin");
   constexpr int kCount = 4;
   std::vector<std::thread> workers;
   std::vector<std::string> bodies;
@@ -456,18 +410,17 @@ TEST_F(DownloadTest, SamePathAtOnceEndsAsOneCompleteBody) {
   for (std::thread& worker : workers) worker.join();
   sink_.Drain();
 
-  std::string saved;
-  ASSERT_TRUE(ReadWholeFile(path, &saved));
+  const std::string saved = test_support::ReadBytes(path);
   EXPECT_TRUE(std::find(bodies.begin(), bodies.end(), saved) != bodies.end())
       << "the file is no download's complete body (" << saved.size() << " bytes)";
   for (int i = 0; i < kCount; ++i) {
     EXPECT_EQ(sink_.Numbers("d" + std::to_string(i)), std::vector<long>{1});
   }
-  EXPECT_EQ(folder_.Files(), std::vector<std::wstring>{L"shared.bin"});
+  EXPECT_EQ(Files(), std::vector<std::wstring>{L"shared.bin"});
 }
 
 TEST_F(DownloadTest, StalledTransferIsAbortedAndReportsFailure) {
-  const std::wstring path = folder_.Path(L"stalled.bin");
+  const std::wstring path = folder_.File(L"stalled.bin");
   DownloadTask task;
   task.hwnd = sink_.hwnd();
   task.progressCallbackName = "p";
@@ -475,7 +428,7 @@ TEST_F(DownloadTest, StalledTransferIsAbortedAndReportsFailure) {
   TransferLimits limits;
   limits.lowSpeedSeconds = 2;  // the default minute, shortened for the test
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(CurlRequest::Instance().DownloadFile(Http("/stall?size=100000").c_str(),
+  EXPECT_FALSE(CurlRequest::Instance().DownloadFile(Http("/stall?size=2").c_str(),
                                                     Narrow(path).c_str(), ReportDownloadProgress,
                                                     &task, limits));
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
@@ -485,15 +438,14 @@ TEST_F(DownloadTest, StalledTransferIsAbortedAndReportsFailure) {
   EXPECT_EQ(sink_.Numbers("d"), std::vector<long>{0});
   const std::vector<long> percents = sink_.Numbers("p");
   ASSERT_FALSE(percents.empty());
-  EXPECT_EQ(percents.back(), 50);  // half the body came before the server went quiet
-  EXPECT_TRUE(folder_.Files().empty()) << "a partial body was left behind";
+  EXPECT_EQ(percents.back(), 50);  // one of the two bytes came before the server went quiet
+  EXPECT_TRUE(Files().empty()) << "a partial body was left behind";
 }
 
 TEST_F(DownloadTest, HttpsFromTheTrustedAuthorityIsSaved) {
-  const std::wstring path = folder_.Path(L"tls.bin");
+  const std::wstring path = folder_.File(L"tls.bin");
   Run(Url("BRINDLEX_DL_HTTPS", "/body?size=80000&seed=12", "https"), path);
-  std::string saved;
-  ASSERT_TRUE(ReadWholeFile(path, &saved));
+  const std::string saved = test_support::ReadBytes(path);
   EXPECT_TRUE(saved == GeneratedBody(80000, 12));
   ExpectFullProgress(sink_, "p", "d");
 }
@@ -502,9 +454,9 @@ TEST_F(DownloadTest, HttpsWithUnverifiableCertificateFailsAndLeavesNoFile) {
   const char* servers[] = {"BRINDLEX_DL_HTTPS_OTHER_HOST", "BRINDLEX_DL_HTTPS_UNTRUSTED"};
   for (const char* server : servers) {
     sink_.calls.clear();
-    Run(Url(server, "/body?size=80000&seed=13", "https"), folder_.Path(L"forged.bin"));
+    Run(Url(server, "/body?size=80000&seed=13", "https"), folder_.File(L"forged.bin"));
     EXPECT_EQ(sink_.calls, std::vector<std::string>{"d(0)"}) << server;
-    EXPECT_TRUE(folder_.Files().empty()) << server;
+    EXPECT_TRUE(Files().empty()) << server;
   }
 }
 
