@@ -126,6 +126,10 @@ class StdoutCapture {
       _dup2(fd, 1);
       _close(fd);
     }
+    // The standard output handle follows, as when the process was started with its
+    // output sent to a file.
+    savedHandle_ = GetStdHandle(STD_OUTPUT_HANDLE);
+    SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(1)));
   }
   ~StdoutCapture() {
     Stop();
@@ -143,6 +147,7 @@ class StdoutCapture {
   void Stop() {
     if (saved_ < 0) return;
     fflush(stdout);
+    SetStdHandle(STD_OUTPUT_HANDLE, savedHandle_);
     _dup2(saved_, 1);
     _close(saved_);
     saved_ = -1;
@@ -150,6 +155,7 @@ class StdoutCapture {
 
   std::wstring path_;
   int saved_ = -1;
+  HANDLE savedHandle_ = nullptr;
 };
 
 // The code page this run expects (BRINDLEX_EXPECT_CODEPAGE), or the process's own.
