@@ -112,9 +112,25 @@ TEST_F(CacheConfigDataTest, UnreadableFileIsKeptAsideBeforeTheFirstSave) {
   const std::string bad = "{\"a\": \"1\",";
   PutOnDisk(bad);
   CacheConfigData store(AnsiFile());
-  EXPECT_EQ(store.GetData("a"), "");
+  {
+    test_support::StdoutCapture log;
+    EXPECT_EQ(store.GetData("a"), "");
+    const std::string text = log.Text();
+    // "json<file parse failed>" in code page 936, with the content and the parser's message.
+    EXPECT_NE(text.find("[error "), std::string::npos) << text;
+    EXPECT_NE(text.find("json\xCE\xC4\xBC\xFE\xBD\xE2\xCE\xF6\xCA\xA7\xB0\xDC, data: " + bad +
+                        ", error: [json.exception.parse_error"),
+              std::string::npos)
+        << text;
+  }
   EXPECT_EQ(OnDisk(), bad) << "reading never changes the file";
-  ASSERT_TRUE(store.SetData("b", "1"));
+  {
+    test_support::StdoutCapture log;
+    ASSERT_TRUE(store.SetData("b", "1"));
+    const std::string text = log.Text();
+    EXPECT_NE(text.find("[warning "), std::string::npos) << text;
+    EXPECT_NE(text.find("kept as " + AnsiFile() + ".unreadable"), std::string::npos) << text;
+  }
   EXPECT_EQ(ReadBytes(folder.File(L"config.data.unreadable")), bad);
   EXPECT_EQ(OnDisk(), R"({"a":null,"b":"1"})");
   ASSERT_TRUE(store.SetData("c", "1"));
@@ -156,7 +172,12 @@ TEST_F(CacheConfigDataTest, MemberThatIsNotUtf8IsLeftOutOfTheFile) {
   CacheConfigData store(AnsiFile());
   EXPECT_EQ(store.GetData("\xFF\xFE"), "");
   EXPECT_EQ(store.GetData("\xC3"), "");
+  test_support::StdoutCapture log;
   EXPECT_TRUE(store.SetData("ok", "1"));
+  const std::string text = log.Text();
+  EXPECT_NE(text.find("[warning "), std::string::npos) << text;
+  EXPECT_NE(text.find("member left out of config.data, key: \xFF\xFE"), std::string::npos) << text;
+  EXPECT_NE(text.find("member left out of config.data, key: \xC3"), std::string::npos) << text;
   EXPECT_EQ(OnDisk(), R"({"ok":"1"})");
   EXPECT_EQ(store.GetData("ok"), "1");
 }

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "app/ansi_text.h"
+#include "sys/file_helper.h"
+#include "sys/md5.h"
 #include "unit/child_process.h"
 #include "unit/registry_fixture.h"
 #include "unit/test_support.h"
@@ -367,6 +369,8 @@ TEST(FileCommandsSystemFolder, ExistsMoveAndRemoveReachTheRealSystemFolder) {
   ASSERT_TRUE(WriteBytes(source, "new"));
   EXPECT_FALSE(FileCommands::Replace(source, file.path()));
   EXPECT_TRUE(PathExists(source));
+  // Nor does the digest: it is taken of no bytes.
+  EXPECT_EQ(FileHelper::GetFileMd5(AnsiText(file.path()).c_str()), GetStringMd5(""));
 
   const std::wstring moved = file.path() + L".moved";
   EXPECT_TRUE(FileCommands::Move(file.path(), moved));
