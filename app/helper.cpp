@@ -40,7 +40,6 @@ struct NarrowCalls {
   static int CreateDirectoryTree(const char* path, SECURITY_ATTRIBUTES* attributes) {
     return SHCreateDirectoryExA(nullptr, path, attributes);
   }
-  static std::string ForLog(const std::string& name) { return name; }
 };
 
 struct WideCalls {
@@ -53,13 +52,14 @@ struct WideCalls {
   static int CreateDirectoryTree(const wchar_t* path, SECURITY_ATTRIBUTES* attributes) {
     return SHCreateDirectoryExW(nullptr, path, attributes);
   }
-  static std::string ForLog(const std::wstring& name) { return WideToAnsi(name); }
 };
 
+enum class CacheStatus { kOk, kLookupFailed, kCreationFailed };
+
+// The cache directory, created when missing, with name appended when not empty.
 template <typename Calls>
-std::basic_string<typename Calls::Char> CachePath(
-    const std::basic_string<typename Calls::Char>& name) {
-  using String = std::basic_string<typename Calls::Char>;
+CacheStatus CachePath(const std::basic_string<typename Calls::Char>& name,
+                      std::basic_string<typename Calls::Char>* path) {
   typename Calls::Char buffer[kPathBufferChars] = {};
 
   // As the local system account, the folder of the user at the console; otherwise
@@ -71,31 +71,27 @@ std::basic_string<typename Calls::Char> CachePath(
   } else {
     result = Calls::GetFolder(nullptr, buffer);
   }
-
-  String directory;
-  if (SUCCEEDED(result) && Calls::Append(buffer)) directory = buffer;
-  if (directory.empty()) {
-    LOG_ERROR("缓存目录获取失败");
-    return String();
+  if (FAILED(result) || !Calls::Append(buffer) || buffer[0] == 0) {
+    return CacheStatus::kLookupFailed;
   }
 
-  if (!Calls::IsDirectory(directory.c_str())) {
+  if (!Calls::IsDirectory(buffer)) {
     SECURITY_ATTRIBUTES* attributes = Helper::GetCacheSecurityAttributes();
-    if (!Calls::IsDirectory(directory.c_str())) {
-      const int created = Calls::CreateDirectoryTree(directory.c_str(), attributes);
+    if (!Calls::IsDirectory(buffer)) {
+      const int created = Calls::CreateDirectoryTree(buffer, attributes);
       // Another process creating it at the same moment is fine.
       if (created != ERROR_SUCCESS && created != ERROR_ALREADY_EXISTS) {
-        LOG_ERROR("目录创建失败, 名称: %s", Calls::ForLog(name).c_str());
-        return String();
+        return CacheStatus::kCreationFailed;
       }
     }
   }
 
+  *path = buffer;
   if (!name.empty()) {
-    directory += static_cast<typename Calls::Char>('\\');
-    directory += name;
+    *path += static_cast<typename Calls::Char>('\\');
+    *path += name;
   }
-  return directory;
+  return CacheStatus::kOk;
 }
 
 // Owns the resource's file handle for the one write.
@@ -118,9 +114,35 @@ class FileHandle {
 
 namespace Helper {
 
-std::string GetCachePath(const std::string& name) { return CachePath<NarrowCalls>(name); }
+std::string GetCachePath(const std::string& name) {
+  std::string path;
+  switch (CachePath<NarrowCalls>(name, &path)) {
+    case CacheStatus::kLookupFailed:
+      LOG_ERROR("缓存目录获取失败");
+      return {};
+    case CacheStatus::kCreationFailed:
+      LOG_ERROR("目录创建失败, 名称: %s", name.c_str());
+      return {};
+    case CacheStatus::kOk:
+      break;
+  }
+  return path;
+}
 
-std::wstring GetCachePath(const std::wstring& name) { return CachePath<WideCalls>(name); }
+std::wstring GetCachePath(const std::wstring& name) {
+  std::wstring path;
+  switch (CachePath<WideCalls>(name, &path)) {
+    case CacheStatus::kLookupFailed:
+      LOG_ERROR("缓存目录获取失败");
+      return {};
+    case CacheStatus::kCreationFailed:
+      LOG_ERROR("目录创建失败, 名称: %s", WideToAnsi(name).c_str());
+      return {};
+    case CacheStatus::kOk:
+      break;
+  }
+  return path;
+}
 
 SECURITY_ATTRIBUTES* GetCacheSecurityAttributes() {
   // Built on first use, exactly once, and kept for the life of the process. Full

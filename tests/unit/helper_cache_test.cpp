@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -117,6 +119,107 @@ TEST_F(CachePathTest, ExistingDirectoryIsUsedUnchanged) {
   EXPECT_EQ(Helper::GetCachePath(std::string("x")), Narrow(cacheDir_) + "\\x");
   EXPECT_EQ(DaclText(cacheDir_), daclBefore);
   EXPECT_EQ(test_support::ReadBytes(cacheDir_ + L"\\config.data"), "{\"a\":\"1\"}");
+}
+
+// Points the user's roaming application data folder elsewhere for one case, through
+// the per-user shell folder registry values, and puts the old values back.
+class RedirectedAppData {
+ public:
+  explicit RedirectedAppData(const std::wstring& path) {
+    for (const wchar_t* key : kKeys) {
+      HKEY handle = nullptr;
+      Saved saved;
+      saved.key = key;
+      if (RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &handle) !=
+          ERROR_SUCCESS) {
+        continue;
+      }
+      DWORD size = sizeof(saved.value);
+      saved.present = RegQueryValueExW(handle, L"AppData", nullptr, &saved.type,
+                                       reinterpret_cast<BYTE*>(saved.value), &size) ==
+                      ERROR_SUCCESS;
+      saved.size = size;
+      RegSetValueExW(handle, L"AppData", 0, saved.present ? saved.type : REG_SZ,
+                     reinterpret_cast<const BYTE*>(path.c_str()),
+                     static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+      RegCloseKey(handle);
+      saved_.push_back(saved);
+    }
+  }
+  ~RedirectedAppData() {
+    for (const Saved& saved : saved_) {
+      HKEY handle = nullptr;
+      if (RegOpenKeyExW(HKEY_CURRENT_USER, saved.key, 0, KEY_SET_VALUE, &handle) != ERROR_SUCCESS)
+        continue;
+      if (saved.present) {
+        RegSetValueExW(handle, L"AppData", 0, saved.type,
+                       reinterpret_cast<const BYTE*>(saved.value), saved.size);
+      } else {
+        RegDeleteValueW(handle, L"AppData");
+      }
+      RegCloseKey(handle);
+    }
+  }
+  RedirectedAppData(const RedirectedAppData&) = delete;
+  RedirectedAppData& operator=(const RedirectedAppData&) = delete;
+
+ private:
+  static constexpr const wchar_t* kKeys[] = {
+      L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+      L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"};
+  struct Saved {
+    const wchar_t* key = nullptr;
+    bool present = false;
+    DWORD type = REG_SZ;
+    DWORD size = 0;
+    wchar_t value[MAX_PATH] = {};
+  };
+  std::vector<Saved> saved_;
+};
+
+// "缓存目录获取失败" and "目录创建失败, 名称: " as code page 936 bytes.
+constexpr char kLookupFailed[] = "\xBB\xBA\xB4\xE6\xC4\xBF\xC2\xBC\xBB\xF1\xC8\xA1\xCA\xA7\xB0\xDC\n";
+constexpr char kCreationFailed[] =
+    "\xC4\xBF\xC2\xBC\xB4\xB4\xBD\xA8\xCA\xA7\xB0\xDC, \xC3\xFB\xB3\xC6: ";
+
+TEST(CachePathFailure, FolderLookupFailureLogsAndGivesEmpty) {
+  TempDir dir;
+  RedirectedAppData redirect(dir.File(L"missing"));
+  test_support::StdoutCapture out;
+  EXPECT_EQ(Helper::GetCachePath(std::wstring(L"node.dll")), L"");
+  EXPECT_EQ(Helper::GetCachePath(std::string()), "");
+  const std::string log = out.Text();
+  const std::regex line(std::string(R"(\[error [0-9:]{8}\]helper\.cpp:\d+ [^\n]*GetCachePath[^\n]*)") +
+                        kLookupFailed);
+  EXPECT_TRUE(std::regex_search(log, line)) << log;
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
+}
+
+TEST(CachePathFailure, CreationFailureLogsTheNameAndGivesEmpty) {
+  TempDir dir;
+  // The application data folder is a file: nothing can be created below it.
+  ASSERT_TRUE(test_support::WriteBytes(dir.File(L"file"), "x"));
+  RedirectedAppData redirect(dir.File(L"file"));
+  test_support::StdoutCapture out;
+  EXPECT_EQ(Helper::GetCachePath(std::wstring(L"node.dll")), L"");
+  EXPECT_EQ(Helper::GetCachePath(std::string("config.data")), "");
+  EXPECT_EQ(Helper::GetCachePath(std::string()), "");
+  const std::string log = out.Text();
+  EXPECT_NE(log.find(std::string(kCreationFailed) + "node.dll\n"), std::string::npos) << log;
+  EXPECT_NE(log.find(std::string(kCreationFailed) + "config.data\n"), std::string::npos) << log;
+  EXPECT_NE(log.find(std::string(kCreationFailed) + "\n"), std::string::npos) << log;
+  EXPECT_EQ(GetFileAttributesW(dir.File(L"file\\Brindlex").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(CachePathFailure, WideNameIsLoggedInTheAnsiCodePage) {
+  if (GetACP() != 936) GTEST_SKIP() << "runs under code page 936";
+  TempDir dir;
+  ASSERT_TRUE(test_support::WriteBytes(dir.File(L"file"), "x"));
+  RedirectedAppData redirect(dir.File(L"file"));
+  test_support::StdoutCapture out;
+  EXPECT_EQ(Helper::GetCachePath(std::wstring(L"\x4E2D.txt")), L"");
+  const std::string log = out.Text();
+  EXPECT_NE(log.find(std::string(kCreationFailed) + "\xD6\xD0.txt\n"), std::string::npos) << log;
 }
 
 TEST(CacheSecurityAttributes, OneRecordGrantingAuthenticatedUsers) {

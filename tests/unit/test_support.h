@@ -92,6 +92,10 @@ inline std::string ReadBytes(const std::wstring& path) {
   return bytes;
 }
 
+inline bool PathExists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 // Holds a file open so that nobody else can open it (no sharing at all).
 class LockedFile {
  public:
@@ -126,6 +130,10 @@ class StdoutCapture {
       _dup2(fd, 1);
       _close(fd);
     }
+    // The standard output handle follows, as when the process was started with its
+    // output sent to a file.
+    savedHandle_ = GetStdHandle(STD_OUTPUT_HANDLE);
+    SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(1)));
   }
   ~StdoutCapture() {
     Stop();
@@ -143,6 +151,7 @@ class StdoutCapture {
   void Stop() {
     if (saved_ < 0) return;
     fflush(stdout);
+    SetStdHandle(STD_OUTPUT_HANDLE, savedHandle_);
     _dup2(saved_, 1);
     _close(saved_);
     saved_ = -1;
@@ -150,6 +159,7 @@ class StdoutCapture {
 
   std::wstring path_;
   int saved_ = -1;
+  HANDLE savedHandle_ = nullptr;
 };
 
 // The code page this run expects (BRINDLEX_EXPECT_CODEPAGE), or the process's own.
