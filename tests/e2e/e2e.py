@@ -173,8 +173,11 @@ class Output:
 
     def _read(self, stream):
         for raw in iter(stream.readline, b""):
+            # Windows programs end their lines with "\r\n".
+            line = raw[:-1] if raw.endswith(b"\n") else raw
+            line = line[:-1] if line.endswith(b"\r") else line
             with self.cond:
-                self.lines.append((time.monotonic(), raw.rstrip(b"\n")))
+                self.lines.append((time.monotonic(), line))
                 self.cond.notify_all()
         with self.cond:
             self.ended = True
@@ -338,8 +341,8 @@ class Watcher:
 
     STATE = re.compile(r"window visible=(\d) iconic=(\d) zoomed=(\d) fg=(\d) rect=(-?\d+),(-?\d+),(-?\d+),(-?\d+)")
 
-    def __init__(self, ctx, dismiss_box=False):
-        args = ["watch", WINDOW_TITLE] + (["dismiss"] if dismiss_box else [])
+    def __init__(self, ctx, dismiss_box=False, box_titles=()):
+        args = ["watch", WINDOW_TITLE] + (["dismiss"] if dismiss_box else []) + list(box_titles)
         self.program = ctx.start_windows_program(ctx.probe_exe, args)
 
     def states(self):
@@ -358,6 +361,15 @@ class Watcher:
 
     def lines(self):
         return [raw.decode("utf-8", errors="replace") for _, raw in self.program.out.snapshot()]
+
+    def boxes(self):
+        """The message boxes seen: [(title, text)]."""
+        found = []
+        for line in self.lines():
+            m = re.match(r"box title=(.*?) text=(.*)$", line)
+            if m:
+                found.append(m.groups())
+        return found
 
     def wait_state(self, predicate, timeout=15.0, what="window state"):
         """Waits for a state for which predicate(state) holds; returns it."""
@@ -438,8 +450,10 @@ class Context:
         program.wait_exit(timeout)
         return program
 
-    def watch(self, dismiss_box=False):
-        watcher = Watcher(self, dismiss_box)
+    def watch(self, dismiss_box=False, box_titles=()):
+        """Follows the program's window; reports (and with dismiss_box presses OK on)
+        message boxes titled like the window or with one of box_titles."""
+        watcher = Watcher(self, dismiss_box, box_titles)
         self.watchers.append(watcher)
         return watcher
 
