@@ -15,6 +15,8 @@ LOAD_FAIL_BOX_TEXT = "网络连接失败，请稍后再试"
 HEAD = r"\[(?:info|warning|error) \d\d:\d\d:\d\d\]\w+\.cpp:\d+ "
 # What follows the signature: a blank, or the last error's text and code.
 AFTER_SIGNATURE = r" (?:last err: .*\(-?\d+\))?"
+# The stand-in engine's line for wkeFinalize.
+FINALIZED = "[standin] wkeFinalize"
 WINDOW_HANDLERS = ("OnMin", "OnMax", "OnRestore", "OnClose", "OnMoveWindow", "OnExec")
 
 
@@ -50,6 +52,7 @@ def _(t):
         t.check(re.match(HEAD + r"\S", record), "log line without the specified head: %r" % record)
     t.check(p.log_has(entry_line("OnClose")), "no entry line for close:\n" + p.describe())
     check_no_echo(t, p)
+    t.check(FINALIZED in p.text(), "the engine was not finalised")
     t.check(not p.log_has(re.escape(DEVTOOLS_MESSAGE)), "devtools switched on without their page")
 
 
@@ -77,6 +80,7 @@ def _(t):
     first.wait_exit(15)
     t.check(not first.has_value("done"), "the page closed itself")
     t.check(not first.log_has(entry_line("OnClose")), "closed through the page's close()")
+    t.check(FINALIZED in first.text(), "the engine was not finalised")
     # After the first instance ended, a new start runs normally.
     third = t.run("window/smoke.html")
     t.eq(third.value("loaded"), True, "page of a start after the first ended")
