@@ -301,8 +301,9 @@ def _(t):
     marker_nowait = os.path.join(t.tmp, "nowait.done")
     marker_wait = os.path.join(t.tmp, "wait.done")
     bad_path = t.winpath(os.path.join(t.tmp, "missing", "nothing.exe"))
-    # The shell tells the user it cannot open the path, in its own "Error" box.
-    watcher = t.watch(dismiss_box=True, box_titles=["Error"])
+    # The shell tells the user it cannot open the path, in a box of its own (its title
+    # depends on the language).
+    watcher = t.watch(dismiss_box=True, box_titles=["*"])
     p = t.start("window/exec.html", values={
         "PROBE": t.winpath(t.probe_exe), "MARKER_NOWAIT": t.winpath(marker_nowait),
         "MARKER_WAIT": t.winpath(marker_wait), "BAD_PATH": bad_path})
@@ -313,7 +314,7 @@ def _(t):
     waited = p.console_times("@wait 1")[0] - p.console_times("@wait-called undefined")[0]
     t.check(waited >= 1.1, "wait 1 reported after %.2fs, the program sleeps 1.2s" % waited)
     t.eq(p.wait_console("bad", 20), 0, "callback for a path that cannot be opened")
-    t.eq([title for title, _ in watcher.boxes()], ["Error"], "boxes shown")
+    t.eq(len(watcher.boxes()), 1, "boxes shown: %r" % watcher.boxes())
     p.wait_exit(20)
     for name in ("nowait-called", "wait-called", "bad-called"):
         t.eq(p.value(name), UNDEFINED, "exec's own result (%s)" % name)

@@ -33,6 +33,7 @@ Run one group by hand (DISPLAY and a running prefix needed, see scripts/test.sh)
 """
 
 import argparse
+import fcntl
 import http.server
 import importlib.util
 import json
@@ -554,7 +555,21 @@ def main():
             return 2
     for path in args.cases:
         load_cases(path)
-    server = PageServer(args.port)
+    # Every build's test program opens the same port: take it machine-wide.
+    lock = open(os.path.join(tempfile.gettempdir(), "brindlex-e2e-port-%d.lock" % args.port), "w")
+    try:
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except OSError:
+        print("e2e: waiting for port %d (another end-to-end run holds it)" % args.port, flush=True)
+        fcntl.flock(lock, fcntl.LOCK_EX)
+    for attempt in range(600):
+        try:
+            server = PageServer(args.port)
+            break
+        except OSError:  # held by a run that does not take the lock
+            if attempt == 599:
+                raise
+            time.sleep(1)
     failures = []
     selected = [(n, f) for n, f in _CASES if re.search(args.only, n)]
     try:

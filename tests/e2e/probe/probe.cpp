@@ -6,7 +6,7 @@
 //   probe watch <title> [dismiss] [box title...]
 //                                   report the window's state on every change, and the
 //                                   text of each message box titled <title> or one of the
-//                                   box titles; "dismiss" presses the box's OK button
+//                                   box titles ("*": any); "dismiss" presses its OK button
 //   probe close <title>             ask the window to close through its system menu
 //   probe activate <title>          bring the window to the foreground
 //   probe kill <exe name>           end every process running that file
@@ -49,7 +49,7 @@ std::wstring TextOf(HWND hwnd) {
 bool IsBoxTitle(const Found& found, const std::wstring& text) {
   if (text == found.title) return true;
   for (int i = 0; i < found.boxTitleCount; ++i) {
-    if (text == found.boxTitles[i]) return true;
+    if (text == found.boxTitles[i] || wcscmp(found.boxTitles[i], L"*") == 0) return true;
   }
   return false;
 }
