@@ -146,6 +146,27 @@ TEST_F(CacheConfigDataTest, UnreadableFileIsKeptAsideBeforeTheFirstSave) {
   EXPECT_EQ(OnDisk(), R"({"d":"1"})");
 }
 
+TEST_F(CacheConfigDataTest, FileThatCannotBeReadIsKeptAsideBeforeTheFirstSave) {
+  PutOnDisk(R"({"old":"1"})");
+  CacheConfigData store(AnsiFile());
+  {
+    test_support::LockedFile held(File());
+    ASSERT_TRUE(held.locked());
+    EXPECT_EQ(store.GetData("old"), "");
+  }
+  ASSERT_TRUE(store.SetData("new", "1"));
+  EXPECT_EQ(ReadBytes(folder.File(L"config.data.unreadable")), R"({"old":"1"})");
+  EXPECT_EQ(OnDisk(), R"({"new":"1","old":null})");
+}
+
+TEST_F(CacheConfigDataTest, EmptyFileIsAMissingStore) {
+  PutOnDisk("");
+  CacheConfigData store(AnsiFile());
+  ASSERT_TRUE(store.SetData("k", "1"));
+  EXPECT_EQ(OnDisk(), R"({"k":"1"})");
+  EXPECT_FALSE(PathExists(folder.File(L"config.data.unreadable")));
+}
+
 TEST_F(CacheConfigDataTest, TopLevelThatIsNoObjectStartsAnEmptyStore) {
   for (const std::string text : {"[1,2]", "[]", "\"text\"", "42", "true"}) {
     SCOPED_TRACE(text);
