@@ -92,6 +92,10 @@ inline std::string ReadBytes(const std::wstring& path) {
   return bytes;
 }
 
+inline bool PathExists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 // Holds a file open so that nobody else can open it (no sharing at all).
 class LockedFile {
  public:
