@@ -31,7 +31,9 @@ CacheConfigData::CacheConfigData() = default;
 
 CacheConfigData::CacheConfigData(std::string filePath) : filePath_(std::move(filePath)) {}
 
-std::string CacheConfigData::GetFilePath() { return Helper::GetCachePath(std::string()) + "\\config.data"; }
+std::string CacheConfigData::GetFilePath() {
+  return Helper::GetCachePath(std::string()) + "\\config.data";
+}
 
 std::string CacheConfigData::FilePath() const {
   return filePath_.empty() ? GetFilePath() : filePath_;
@@ -40,7 +42,18 @@ std::string CacheConfigData::FilePath() const {
 void CacheConfigData::Load() {
   const std::string path = FilePath();
   const std::string bytes = FileHelper::ReadFile(path);
-  if (bytes.empty()) return;
+  if (bytes.empty()) {
+    // A file with content that cannot be read now (held by another process) must not
+    // be lost to the next save.
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) &&
+        !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        (data.nFileSizeLow || data.nFileSizeHigh)) {
+      LOG_ERROR("%s could not be read; the store starts empty", path.c_str());
+      keepFileAside_ = true;
+    }
+    return;
+  }
   Json parsed;
   try {
     parsed = Json::parse(bytes, nullptr, true, false);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -145,6 +146,27 @@ TEST_F(CacheConfigDataTest, UnreadableFileIsKeptAsideBeforeTheFirstSave) {
   EXPECT_EQ(OnDisk(), R"({"d":"1"})");
 }
 
+TEST_F(CacheConfigDataTest, FileThatCannotBeReadIsKeptAsideBeforeTheFirstSave) {
+  PutOnDisk(R"({"old":"1"})");
+  CacheConfigData store(AnsiFile());
+  {
+    test_support::LockedFile held(File());
+    ASSERT_TRUE(held.locked());
+    EXPECT_EQ(store.GetData("old"), "");
+  }
+  ASSERT_TRUE(store.SetData("new", "1"));
+  EXPECT_EQ(ReadBytes(folder.File(L"config.data.unreadable")), R"({"old":"1"})");
+  EXPECT_EQ(OnDisk(), R"({"new":"1","old":null})");
+}
+
+TEST_F(CacheConfigDataTest, EmptyFileIsAMissingStore) {
+  PutOnDisk("");
+  CacheConfigData store(AnsiFile());
+  ASSERT_TRUE(store.SetData("k", "1"));
+  EXPECT_EQ(OnDisk(), R"({"k":"1"})");
+  EXPECT_FALSE(PathExists(folder.File(L"config.data.unreadable")));
+}
+
 TEST_F(CacheConfigDataTest, TopLevelThatIsNoObjectStartsAnEmptyStore) {
   for (const std::string text : {"[1,2]", "[]", "\"text\"", "42", "true"}) {
     SCOPED_TRACE(text);
@@ -202,12 +224,11 @@ TEST_F(CacheConfigDataTest, UnwritableFolderKeepsTheChangeInMemory) {
 TEST_F(CacheConfigDataTest, SaveWaitsBrieflyForAFileHeldByAnotherReader) {
   CacheConfigData store(AnsiFile());
   ASSERT_TRUE(store.SetData("k", "1"));
-  HANDLE held = CreateFileW(File().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  std::thread release([held] {
+  auto held = std::make_unique<test_support::LockedFile>(File());
+  ASSERT_TRUE(held->locked());
+  std::thread release([&held] {
     Sleep(60);
-    CloseHandle(held);
+    held.reset();
   });
   EXPECT_TRUE(store.SetData("k", "2"));
   release.join();
@@ -218,11 +239,11 @@ TEST_F(CacheConfigDataTest, SaveWaitsBrieflyForAFileHeldByAnotherReader) {
 TEST_F(CacheConfigDataTest, SaveGivesUpOnAFileHeldForLongAndKeepsItIntact) {
   CacheConfigData store(AnsiFile());
   ASSERT_TRUE(store.SetData("k", "1"));
-  HANDLE held = CreateFileW(File().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(store.SetData("k", "2"));
-  CloseHandle(held);
+  {
+    test_support::LockedFile held(File());
+    ASSERT_TRUE(held.locked());
+    EXPECT_FALSE(store.SetData("k", "2"));
+  }
   EXPECT_EQ(OnDisk(), R"({"k":"1"})");
   EXPECT_FALSE(PathExists(folder.File(L"config.data.tmp")));
   EXPECT_TRUE(store.SetData("k", "3"));

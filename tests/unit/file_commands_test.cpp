@@ -315,14 +315,19 @@ TEST_F(FileCommandsTest, ExpandPathReturnsExpansionsLongerThanAPath) {
 
 // ---- the real system folder on 64-bit Windows --------------------------------------
 
+// <Windows folder>\system32\<name><process id>.txt
+std::wstring SystemFolderFile(const std::wstring& name) {
+  wchar_t windows[MAX_PATH] = {};
+  GetWindowsDirectoryW(windows, MAX_PATH);
+  return std::wstring(windows) + L"\\system32\\" + name + std::to_wstring(GetCurrentProcessId()) +
+         L".txt";
+}
+
 // A file that exists only in the real system folder (not in the folder of 32-bit
 // system files that a 32-bit process sees under the same name).
 class RealSystemFolderFile {
  public:
-  explicit RealSystemFolderFile(const std::wstring& name) {
-    wchar_t windows[MAX_PATH] = {};
-    GetWindowsDirectoryW(windows, MAX_PATH);
-    path_ = std::wstring(windows) + L"\\system32\\" + name;
+  explicit RealSystemFolderFile(const std::wstring& name) : path_(SystemFolderFile(name)) {
     PVOID state = nullptr;
     Wow64DisableWow64FsRedirection(&state);
     created_ = WriteBytes(path_, "real");
@@ -355,8 +360,7 @@ class RealSystemFolderFile {
 
 TEST(FileCommandsSystemFolder, ExistsMoveAndRemoveReachTheRealSystemFolder) {
   if (!test_registry::HasTwoViews()) GTEST_SKIP() << "32-bit Windows has one system folder";
-  const std::wstring name = L"brindlex-test-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
-  RealSystemFolderFile file(name);
+  RealSystemFolderFile file(L"brindlex-test-");
   ASSERT_TRUE(file.created());
   ASSERT_FALSE(PathExists(file.path())) << "the 32-bit view must not see the file";
 
@@ -382,10 +386,7 @@ TEST(FileCommandsSystemFolder, ExistsMoveAndRemoveReachTheRealSystemFolder) {
 
 TEST(FileCommandsSystemFolder, FileOnlyInTheFolderOf32BitFilesIsNotSeen) {
   if (!test_registry::HasTwoViews()) GTEST_SKIP() << "32-bit Windows has one system folder";
-  wchar_t windows[MAX_PATH] = {};
-  GetWindowsDirectoryW(windows, MAX_PATH);
-  const std::wstring path = std::wstring(windows) + L"\\system32\\brindlex-test32-" +
-                            std::to_wstring(GetCurrentProcessId()) + L".txt";
+  const std::wstring path = SystemFolderFile(L"brindlex-test32-");
   // Written with redirection on: it lands in the folder of 32-bit system files.
   ASSERT_TRUE(WriteBytes(path, "wow"));
   EXPECT_FALSE(FileCommands::Exists(AnsiText(path).c_str()));
@@ -396,10 +397,7 @@ TEST(FileCommandsSystemFolder, FileOnlyInTheFolderOf32BitFilesIsNotSeen) {
 
 TEST(FileCommandsSystemFolder, OneSystemFolderOn32BitWindows) {
   if (test_registry::HasTwoViews()) GTEST_SKIP() << "64-bit Windows has two system folders";
-  wchar_t windows[MAX_PATH] = {};
-  GetWindowsDirectoryW(windows, MAX_PATH);
-  const std::wstring path = std::wstring(windows) + L"\\system32\\brindlex-test-" +
-                            std::to_wstring(GetCurrentProcessId()) + L".txt";
+  const std::wstring path = SystemFolderFile(L"brindlex-test-");
   ASSERT_TRUE(WriteBytes(path, "one"));
   EXPECT_TRUE(FileCommands::Exists(AnsiText(path).c_str()));
   EXPECT_TRUE(FileCommands::Move(path, path + L".moved"));
