@@ -40,7 +40,13 @@ STANDIN_EXPORT(void) wkeShowWindow(void* webView, bool show) {
   STANDIN_VIEW_OR_RETURN("wkeShowWindow", webView);
   if (!view->hwnd) return;
   ShowWindow(view->hwnd, show ? SW_SHOW : SW_HIDE);
-  if (show) UpdateWindow(view->hwnd);
+  if (show) {
+    // A borderless window gets no focus from a window manager; take it, so that the
+    // keyboard (Alt+F4 included) reaches the page's window.
+    SetForegroundWindow(view->hwnd);
+    SetFocus(view->hwnd);
+    UpdateWindow(view->hwnd);
+  }
 }
 
 STANDIN_EXPORT(void) wkeMoveToCenter(void* webView) {

@@ -65,16 +65,18 @@ void FetchFile(FetchResult* job) {
   job->ok = true;
 }
 
-void FetchHttp(FetchResult* job) {
-  std::wstring url = Utf8ToWide(job->url);
+// One GET of `url`. Redirects are not followed here: a 3xx status comes back with
+// its Location in `redirect`. False (with job->error set) when no response came.
+bool GetOnce(const std::string& url, FetchResult* job, std::string* redirect) {
+  const std::wstring wideUrl = Utf8ToWide(url);
   URL_COMPONENTS parts = {};
   parts.dwStructSize = sizeof(parts);
   parts.dwHostNameLength = static_cast<DWORD>(-1);
   parts.dwUrlPathLength = static_cast<DWORD>(-1);
   parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-  if (!WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) {
+  if (!WinHttpCrackUrl(wideUrl.c_str(), static_cast<DWORD>(wideUrl.size()), 0, &parts)) {
     job->error = ErrorText("parse URL", GetLastError());
-    return;
+    return false;
   }
   const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
   std::wstring object(parts.lpszUrlPath, parts.dwUrlPathLength);
@@ -87,13 +89,13 @@ void FetchHttp(FetchResult* job) {
                                      WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session.handle) {
     job->error = ErrorText("WinHttpOpen", GetLastError());
-    return;
+    return false;
   }
   WinHttpSetTimeouts(session.handle, 5000, 5000, 10000, 15000);
   InternetHandle connection(WinHttpConnect(session.handle, host.c_str(), parts.nPort, 0));
   if (!connection.handle) {
     job->error = ErrorText("connect", GetLastError());
-    return;
+    return false;
   }
   const DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
   InternetHandle request(WinHttpOpenRequest(connection.handle, L"GET", object.c_str(), nullptr,
@@ -101,49 +103,74 @@ void FetchHttp(FetchResult* job) {
                                             flags));
   if (!request.handle) {
     job->error = ErrorText("open request", GetLastError());
-    return;
+    return false;
   }
+  DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
+  WinHttpSetOption(request.handle, WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects, sizeof(noRedirects));
   if (!WinHttpSendRequest(request.handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                           WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
       !WinHttpReceiveResponse(request.handle, nullptr)) {
     job->error = ErrorText("request", GetLastError());
-    return;
+    return false;
   }
   DWORD status = 0;
   DWORD size = sizeof(status);
   WinHttpQueryHeaders(request.handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                       WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
   job->status = static_cast<int>(status);
-
-  wchar_t finalUrl[2048] = {};
-  DWORD finalSize = sizeof(finalUrl) - sizeof(wchar_t);
-  if (WinHttpQueryOption(request.handle, WINHTTP_OPTION_URL, finalUrl, &finalSize)) {
-    job->finalUrl = WideToUtf8(finalUrl);
-  } else {
-    job->finalUrl = job->url;
+  redirect->clear();
+  if (status >= 300 && status < 400) {
+    wchar_t location[2048] = {};
+    DWORD locationSize = sizeof(location) - sizeof(wchar_t);
+    if (WinHttpQueryHeaders(request.handle, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX,
+                            location, &locationSize, WINHTTP_NO_HEADER_INDEX)) {
+      *redirect = WideToUtf8(location);
+      return true;
+    }
   }
-
+  job->body.clear();
   std::vector<char> buffer(16384);
   for (;;) {
     DWORD read = 0;
     if (!WinHttpReadData(request.handle, buffer.data(), static_cast<DWORD>(buffer.size()), &read)) {
       job->error = ErrorText("read", GetLastError());
-      return;
+      return false;
     }
     if (read == 0) break;
     if (job->body.size() + read > kMaxBody) {
       job->error = "response too large";
-      return;
+      return false;
     }
     job->body.append(buffer.data(), read);
   }
-  if (status >= 400 || status == 0) {
-    char text[64];
-    snprintf(text, sizeof(text), "HTTP status %lu", static_cast<unsigned long>(status));
-    job->error = text;
-    return;
+  return true;
+}
+
+void FetchHttp(FetchResult* job) {
+  constexpr int kMaxRedirects = 10;
+  std::string url = job->url;
+  for (int hop = 0; hop <= kMaxRedirects; ++hop) {
+    std::string redirect;
+    if (!GetOnce(url, job, &redirect)) return;
+    if (redirect.empty()) {
+      job->finalUrl = url;
+      if (job->status >= 400 || job->status == 0) {
+        char text[64];
+        snprintf(text, sizeof(text), "HTTP status %d", job->status);
+        job->error = text;
+        return;
+      }
+      job->ok = true;
+      return;
+    }
+    url = ResolveUrl(url, redirect);
+    const std::string scheme = UrlScheme(url);
+    if (scheme != "http" && scheme != "https") {
+      job->error = "redirect to a non-HTTP URL";
+      return;
+    }
   }
-  job->ok = true;
+  job->error = "too many redirects";
 }
 
 void Post(std::unique_ptr<FetchResult> result) {

@@ -174,6 +174,7 @@ SOCKET ListenOnLoopback(int* port) {
 const char* Reason(int status) {
   switch (status) {
     case 200: return "OK";
+    case 302: return "Found";
     case 404: return "Not Found";
     case 500: return "Internal Server Error";
     default: return "Status";
@@ -199,6 +200,11 @@ void HttpServer::Set(const std::string& path, int status, const std::string& bod
   routes_[path] = Response{status, body};
 }
 
+void HttpServer::Redirect(const std::string& path, const std::string& location) {
+  std::lock_guard<std::mutex> guard(lock_);
+  routes_[path] = Response{302, std::string(), location};
+}
+
 std::string HttpServer::Url(const std::string& path) const {
   return "http://127.0.0.1:" + std::to_string(port_) + path;
 }
@@ -220,7 +226,7 @@ void HttpServer::Serve() {
       const size_t end = request.find(' ', space + 1);
       path = request.substr(space + 1, end - space - 1);
     }
-    Response response{404, "not found"};
+    Response response{404, "not found", std::string()};
     {
       std::lock_guard<std::mutex> guard(lock_);
       const auto found = routes_.find(path);
@@ -229,9 +235,11 @@ void HttpServer::Serve() {
     char head[256];
     snprintf(head, sizeof(head),
              "HTTP/1.0 %d %s\r\nContent-Length: %u\r\nContent-Type: text/html; charset=utf-8\r\n"
-             "Connection: close\r\n\r\n",
+             "Connection: close\r\n",
              response.status, Reason(response.status), static_cast<unsigned>(response.body.size()));
-    std::string reply = head + response.body;
+    std::string reply = head;
+    if (!response.location.empty()) reply += "Location: " + response.location + "\r\n";
+    reply += "\r\n" + response.body;
     send(client, reply.data(), static_cast<int>(reply.size()), 0);
     shutdown(client, SD_SEND);
     while (recv(client, buffer, sizeof(buffer), 0) > 0) {

@@ -61,10 +61,13 @@ class HttpServer {
   struct Response {
     int status;
     std::string body;
+    std::string location;
   };
   HttpServer();
   ~HttpServer();
   void Set(const std::string& path, int status, const std::string& body);
+  // Answers `path` with 302 and a Location header.
+  void Redirect(const std::string& path, const std::string& location);
   std::string Url(const std::string& path) const;
   int port() const { return port_; }
 

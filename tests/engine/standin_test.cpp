@@ -226,6 +226,17 @@ TEST_F(StandIn, LoadsHttpDocumentsAndTheirScripts) {
   EXPECT_TRUE(failedUrls_.empty());
 }
 
+TEST_F(StandIn, RedirectedDocumentTakesTheUrlItEndsAt) {
+  HttpServer first;
+  HttpServer second;
+  second.Set("/landing.html", 200, "<script src=\"s.js\"></script>");
+  second.Set("/s.js", 200, "record(location.href)");
+  first.Redirect("/start.html", second.Url("/landing.html"));
+  ASSERT_TRUE(LoadAndWait(first.Url("/start.html")));
+  EXPECT_EQ(g_recorder.records, std::vector<std::string>{second.Url("/landing.html")});
+  EXPECT_STREQ(wkeGetURL(view_), second.Url("/landing.html").c_str());
+}
+
 TEST_F(StandIn, BoundFunctionsReceiveTheirArgumentsWithScriptConversions) {
   const jsValue result = wkeRunJS(
       view_, "probe('12abc', '  42 ', 4294967297, -1.9, 1.5, null, true, {}, [1, 2], "
@@ -428,6 +439,17 @@ TEST_F(StandIn, HostMayDestroyTheWindowInsideItsClosingCallback) {
   ASSERT_TRUE(PumpUntil([&] { return state.asked == 1; }));
   EXPECT_FALSE(IsWindow(hwnd));
   wkeDestroyWebWindow(view_);  // a second destroy is harmless
+}
+
+TEST_F(StandIn, RefusesHandlesThatAreNotItsViews) {
+  StdoutCapture capture;
+  int notAView = 0;
+  wkeWebView bogus = reinterpret_cast<wkeWebView>(&notAView);
+  EXPECT_EQ(wkeGetHostHWND(bogus), nullptr);
+  EXPECT_EQ(Text(wkeRunJS(bogus, "1")), "undefined");
+  wkeLoadURL(bogus, "file:///C:/x.html");
+  EXPECT_EQ(capture.LinesStartingWith("[standin] wke").size(), 3u) << capture.Text();
+  EXPECT_EQ(notAView, 0);
 }
 
 TEST_F(StandIn, RefusesCallsFromOtherThreads) {
