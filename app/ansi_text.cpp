@@ -155,17 +155,23 @@ AnsiText AnsiText::Substr(uint32_t pos, uint32_t count) const {
 void AnsiText::ReplaceAll(const char* from, const char* to) {
   const size_t fromLength = from ? strlen(from) : 0;
   if (fromLength == 0) return;  // nothing to find; replacing "" would never end
-  // Pieces are copied as they are: the held text is ANSI already, and running the
-  // UTF-8 test on them again could convert ANSI bytes that merely look like UTF-8.
+  // Pieces of the held text are copied as they are: it is ANSI already, and running
+  // the UTF-8 test on them again could convert ANSI bytes that merely look like UTF-8.
+  // The replacement is normalised as Append would.
+  const AnsiText replacement(to ? to : "");
   const std::string source = c_str();
-  AnsiText result;
+  std::string result;
   size_t start = 0;
   for (size_t hit = source.find(from, 0); hit != std::string::npos;
        hit = source.find(from, start)) {
-    result.AppendRaw(source.substr(start, hit - start));
-    result.AppendRaw(to ? to : "");
+    result.append(source, start, hit - start);
+    result += replacement.c_str();
     start = hit + fromLength;
   }
-  result.AppendRaw(source.substr(start));
-  *this = std::move(result);
+  if (start == 0) return;  // no occurrence
+  result.append(source, start, std::string::npos);
+  // One allocation for the whole result: many hits in a long text stay linear.
+  AnsiText rebuilt;
+  rebuilt.AppendRaw(result);
+  *this = std::move(rebuilt);
 }

@@ -27,5 +27,8 @@ std::string OsNameFromVersion(unsigned major, unsigned minor, unsigned build);
 int GetSystemBits();
 // A value of the product's uninstall key (32-bit view), or empty.
 std::string GetUninstallValue(const std::string& name);
+// Full path of a loaded module (null: the program's own file), however long; empty
+// on failure.
+std::wstring GetModuleFilePath(HMODULE module);
 
 }  // namespace Helper

@@ -30,6 +30,25 @@ CRITICAL_SECTION* OutputLock() {
   return &lock;
 }
 
+// printf into a string of whatever length it needs (signatures can be long).
+std::string FormatHead(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+std::string FormatHead(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  const int length = vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string text;
+  if (length > 0) {
+    text.resize(static_cast<size_t>(length) + 1);
+    vsnprintf(&text[0], text.size(), format, again);
+    text.resize(static_cast<size_t>(length));
+  }
+  va_end(again);
+  return text;
+}
+
 void SetColor(WORD attribute) {
   SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), attribute);
 }
@@ -58,20 +77,19 @@ void LogHeader(const char* level, const char* buildTime, const char* sourcePath,
   // Read first: anything below may overwrite it.
   const DWORD lastError = GetLastError();
   const char* fileName = PathFindFileNameA(sourcePath);
-  char head[1024];
   if (lastError == 0) {
-    snprintf(head, sizeof(head), "[%s %s]%s:%d %s ", level, buildTime, fileName, line,
-             functionSignature);
+    t_pendingHead = FormatHead("[%s %s]%s:%d %s ", level, buildTime, fileName, line,
+                               functionSignature);
   } else {
     wchar_t systemText[260] = {};
     FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                    lastError, 0x0400, systemText, 260, nullptr);
     AnsiText text(systemText);
     text.ReplaceAll("\r\n", "");
-    snprintf(head, sizeof(head), "[%s %s]%s:%d %s last err: %s(%d)", level, buildTime,
-             fileName, line, functionSignature, text.c_str(), static_cast<int>(lastError));
+    t_pendingHead = FormatHead("[%s %s]%s:%d %s last err: %s(%d)", level, buildTime, fileName,
+                               line, functionSignature, text.c_str(),
+                               static_cast<int>(lastError));
   }
-  t_pendingHead = head;
 }
 
 void LogMessage(const char* format, ...) {

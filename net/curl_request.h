@@ -18,13 +18,31 @@ struct DownloadTask {
 using CurlProgressFunction = int (*)(void* clientp, double dltotal, double dlnow,
                                      double ultotal, double ulnow);
 
+// When a transfer that cannot finish is given up, so its worker and task end and the
+// page hears finished 0.
+struct TransferLimits {
+  long connectTimeoutSeconds = 30;
+  long lowSpeedBytesPerSecond = 1;  // slower than this ...
+  long lowSpeedSeconds = 60;        // ... for this long aborts
+};
+
 class CurlRequest {
  public:
   static CurlRequest& Instance();
-  // Blocking. Posts the finished call "<name>(1|0)" when the transfer ran; true when
-  // the file holds at least one byte afterwards.
+
+  // libcurl's process-wide set-up, done once; call it before the first worker starts
+  // (later calls are cheap and return the first call's outcome).
+  static bool GlobalInit();
+
+  // Blocking. The body goes to a private file beside `path`, which replaces `path`
+  // only when the transfer completed; an empty body removes `path`. Then posts the
+  // finished call "<name>(1|0)" to the task's window. Returns true when `path` holds
+  // the new body (at least one byte). Nothing is posted when no transfer could start
+  // (no handle, or the file cannot be created there).
   bool DownloadFile(const char* url, const char* path, CurlProgressFunction progress,
                     void* user);
+  bool DownloadFile(const char* url, const char* path, CurlProgressFunction progress,
+                    void* user, const TransferLimits& limits);
 };
 
 size_t WriteToFileCallback(char* data, size_t size, size_t count, void* file);

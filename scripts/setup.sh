@@ -17,7 +17,7 @@ packages=(
   mingw-w64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386 wine64 xvfb xdotool x11-apps x11-utils imagemagick
   cmake ninja-build nlohmann-json3-dev googletest dpkg-dev python3 openssl curl
-  perl make ca-certificates
+  perl make ca-certificates locales
 )
 
 missing=()
@@ -51,6 +51,20 @@ fi
 if [ ${#missing[@]} -gt 0 ]; then
   log "installing: ${missing[*]}"
   as_root apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# Wine names Unix files in the Linux locale's character set: without the test
+# locales installed, non-ASCII file names fail under LC_ALL=en_US/zh_CN.UTF-8.
+need_locales=0
+for loc in en_US zh_CN; do
+  if ! locale -a 2>/dev/null | grep -qix "$loc.utf8"; then
+    as_root sed -i "s/^# *$loc.UTF-8 UTF-8/$loc.UTF-8 UTF-8/" /etc/locale.gen
+    need_locales=1
+  fi
+done
+if [ $need_locales = 1 ]; then
+  log "generating the test locales"
+  as_root locale-gen >/dev/null
 fi
 
 if [ $need_src = 1 ]; then

@@ -8,6 +8,11 @@
 
 class CacheConfigData {
  public:
+  // The store kept in config.data in the cache directory.
+  CacheConfigData();
+  // The store kept in the given file (ANSI path).
+  explicit CacheConfigData(std::string filePath);
+
   // Replaces content with the parsed file when it holds a usable JSON object.
   void Load();
   // The string stored under key, or empty (an absent key gains a null member).
@@ -16,6 +21,20 @@ class CacheConfigData {
   bool SetData(const std::string& key, const std::string& value);
   // <cache directory>\config.data
   static std::string GetFilePath();
+  // The file this store is kept in.
+  std::string FilePath() const;
 
   nlohmann::json content;
+
+ private:
+  // Loads the file while the store holds nothing.
+  void LoadIfEmpty();
+  // The compact text of content; members that cannot be encoded are left out.
+  bool Serialise(std::string& text) const;
+  // Copies an unreadable file to a free name beside it; true when done.
+  bool KeepUnreadableFileAside(const std::string& path);
+
+  std::string filePath_;
+  // The file on disk could not be used; it is kept aside before a save replaces it.
+  bool keepFileAside_ = false;
 };

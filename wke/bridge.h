@@ -24,3 +24,12 @@ inline WkeFunction* Bridge(void* param) { return static_cast<WkeFunction*>(param
 #define ECHO_STRING(LEVEL, text) LEVEL("{\r\n    return %s;\r\n}", text)
 #define ECHO_WIDE_STRING(text) LOG_INFO_W(L"{\r\n    return %s;\r\n}", text)
 #define ECHO_INT(LEVEL, number) LEVEL("{\r\n    return %d;\r\n}", number)
+// A boolean result: true at level info, false at FAIL_LEVEL.
+#define ECHO_BOOL(value, FAIL_LEVEL) \
+  do {                               \
+    if (value) {                     \
+      ECHO_TRUE(LOG_INFO);           \
+    } else {                         \
+      ECHO_FALSE(FAIL_LEVEL);        \
+    }                                \
+  } while (0)

@@ -1,7 +1,44 @@
+// The page's two key/value stores: "setData"/"getData" in memory only, and
+// "setCacheData"/"getCacheData" persisted in config.data.
+#include "store/cache_config_data.h"
 #include "wke/bridge.h"
 
-// PLACEHOLDER: replaced by the real handlers.
-jsValue WkeFunction::OnSetData(jsExecState, void*) { return jsUndefined(); }
-jsValue WkeFunction::OnGetData(jsExecState, void*) { return jsUndefined(); }
-jsValue WkeFunction::OnSetCacheData(jsExecState, void*) { return jsUndefined(); }
-jsValue WkeFunction::OnGetCacheData(jsExecState, void*) { return jsUndefined(); }
+jsValue WkeFunction::OnSetData(jsExecState es, void* param) {
+  const std::string key = ArgUtf8(es, 0);
+  const std::string value = ArgUtf8(es, 1);
+  LOG_INFO("execute c++ function key: %s, value: %s", key.c_str(), value.c_str());
+  Bridge(param)->dataMap[key] = value;
+  ECHO_TRUE(LOG_INFO);
+  return jsBoolean(true);
+}
+
+jsValue WkeFunction::OnGetData(jsExecState es, void* param) {
+  const std::string key = ArgUtf8(es, 0);
+  LOG_INFO("execute c++ function key: %s", key.c_str());
+  const auto& dataMap = Bridge(param)->dataMap;
+  const auto found = dataMap.find(key);
+  if (found == dataMap.end()) {
+    ECHO_UNDEFINED(LOG_WARNING);
+    return jsUndefined();
+  }
+  ECHO_STRING(LOG_INFO, found->second.c_str());
+  return jsString(es, found->second.c_str());
+}
+
+jsValue WkeFunction::OnSetCacheData(jsExecState es, void* param) {
+  const std::string key = ArgUtf8(es, 0);
+  const std::string value = ArgUtf8(es, 1);
+  LOG_INFO("execute c++ function key: %s, value: %s", key.c_str(), value.c_str());
+  // The page is told true even when the file could not be saved.
+  Bridge(param)->cacheData->SetData(key, value);
+  ECHO_TRUE(LOG_INFO);
+  return jsBoolean(true);
+}
+
+jsValue WkeFunction::OnGetCacheData(jsExecState es, void* param) {
+  const std::string key = ArgUtf8(es, 0);
+  LOG_INFO("execute c++ function key: %s", key.c_str());
+  const std::string value = Bridge(param)->cacheData->GetData(key);
+  ECHO_STRING(LOG_INFO, value.c_str());
+  return jsString(es, value.c_str());
+}

@@ -1,0 +1,186 @@
+#include "app/helper.h"
+
+#include <sddl.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+#include <wtsapi32.h>
+
+#include <string>
+
+#include "app/ansi_text.h"
+#include "app/log.h"
+
+namespace {
+
+constexpr int kPathBufferChars = 1024;
+
+class TokenHandle {
+ public:
+  TokenHandle() = default;
+  ~TokenHandle() {
+    if (handle_) CloseHandle(handle_);
+  }
+  TokenHandle(const TokenHandle&) = delete;
+  TokenHandle& operator=(const TokenHandle&) = delete;
+  HANDLE* out() { return &handle_; }
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+
+// The narrow (ANSI) and wide flavours of the calls the cache path needs.
+struct NarrowCalls {
+  using Char = char;
+  static HRESULT GetFolder(HANDLE token, char* buffer) {
+    return SHGetFolderPathA(nullptr, CSIDL_APPDATA, token, 0, buffer);
+  }
+  static BOOL Append(char* buffer) { return PathAppendA(buffer, "Brindlex"); }
+  static BOOL IsDirectory(const char* path) { return PathIsDirectoryA(path); }
+  static int CreateDirectoryTree(const char* path, SECURITY_ATTRIBUTES* attributes) {
+    return SHCreateDirectoryExA(nullptr, path, attributes);
+  }
+};
+
+struct WideCalls {
+  using Char = wchar_t;
+  static HRESULT GetFolder(HANDLE token, wchar_t* buffer) {
+    return SHGetFolderPathW(nullptr, CSIDL_APPDATA, token, 0, buffer);
+  }
+  static BOOL Append(wchar_t* buffer) { return PathAppendW(buffer, L"Brindlex"); }
+  static BOOL IsDirectory(const wchar_t* path) { return PathIsDirectoryW(path); }
+  static int CreateDirectoryTree(const wchar_t* path, SECURITY_ATTRIBUTES* attributes) {
+    return SHCreateDirectoryExW(nullptr, path, attributes);
+  }
+};
+
+enum class CacheStatus { kOk, kLookupFailed, kCreationFailed };
+
+// The cache directory, created when missing, with name appended when not empty.
+template <typename Calls>
+CacheStatus CachePath(const std::basic_string<typename Calls::Char>& name,
+                      std::basic_string<typename Calls::Char>* path) {
+  typename Calls::Char buffer[kPathBufferChars] = {};
+
+  // As the local system account, the folder of the user at the console; otherwise
+  // (the token is granted to nobody else) the folder of the user we run as.
+  HRESULT result;
+  TokenHandle token;
+  if (WTSQueryUserToken(WTSGetActiveConsoleSessionId(), token.out())) {
+    result = Calls::GetFolder(token.get(), buffer);
+  } else {
+    result = Calls::GetFolder(nullptr, buffer);
+  }
+  if (FAILED(result) || !Calls::Append(buffer) || buffer[0] == 0) {
+    return CacheStatus::kLookupFailed;
+  }
+
+  if (!Calls::IsDirectory(buffer)) {
+    SECURITY_ATTRIBUTES* attributes = Helper::GetCacheSecurityAttributes();
+    if (!Calls::IsDirectory(buffer)) {
+      const int created = Calls::CreateDirectoryTree(buffer, attributes);
+      // Another process creating it at the same moment is fine.
+      if (created != ERROR_SUCCESS && created != ERROR_ALREADY_EXISTS) {
+        return CacheStatus::kCreationFailed;
+      }
+    }
+  }
+
+  *path = buffer;
+  if (!name.empty()) {
+    *path += static_cast<typename Calls::Char>('\\');
+    *path += name;
+  }
+  return CacheStatus::kOk;
+}
+
+// Owns the resource's file handle for the one write.
+class FileHandle {
+ public:
+  explicit FileHandle(HANDLE handle) : handle_(handle) {}
+  ~FileHandle() {
+    if (valid()) CloseHandle(handle_);
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace
+
+namespace Helper {
+
+std::string GetCachePath(const std::string& name) {
+  std::string path;
+  switch (CachePath<NarrowCalls>(name, &path)) {
+    case CacheStatus::kLookupFailed:
+      LOG_ERROR("缓存目录获取失败");
+      return {};
+    case CacheStatus::kCreationFailed:
+      LOG_ERROR("目录创建失败, 名称: %s", name.c_str());
+      return {};
+    case CacheStatus::kOk:
+      break;
+  }
+  return path;
+}
+
+std::wstring GetCachePath(const std::wstring& name) {
+  std::wstring path;
+  switch (CachePath<WideCalls>(name, &path)) {
+    case CacheStatus::kLookupFailed:
+      LOG_ERROR("缓存目录获取失败");
+      return {};
+    case CacheStatus::kCreationFailed:
+      LOG_ERROR("目录创建失败, 名称: %s", WideToAnsi(name).c_str());
+      return {};
+    case CacheStatus::kOk:
+      break;
+  }
+  return path;
+}
+
+SECURITY_ATTRIBUTES* GetCacheSecurityAttributes() {
+  // Built on first use, exactly once, and kept for the life of the process. Full
+  // access for authenticated users, inherited by files and folders below.
+  static SECURITY_ATTRIBUTES attributes = [] {
+    SECURITY_ATTRIBUTES sa = {};
+    sa.nLength = sizeof(sa);
+    sa.bInheritHandle = FALSE;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            L"D:(A;OICI;GA;;;AU)", SDDL_REVISION_1, &descriptor, nullptr)) {
+      descriptor = nullptr;  // default security
+    }
+    sa.lpSecurityDescriptor = descriptor;
+    return sa;
+  }();
+  return &attributes;
+}
+
+int ExtractResourceToFile(HMODULE module, unsigned short id, const wchar_t* type,
+                          const wchar_t* path) {
+  HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(id), type);
+  if (!info) return 0;
+  HGLOBAL resource = LoadResource(module, info);
+  if (!resource) return 0;
+
+  // Truncates and rewrites an existing file. A file that cannot be opened (locked by
+  // a process that has it loaded) keeps its old content; that is not a failure here.
+  FileHandle file(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.valid()) {
+    const void* bytes = LockResource(resource);
+    const DWORD size = SizeofResource(module, info);
+    DWORD written = 0;
+    if (bytes) ::WriteFile(file.get(), bytes, size, &written, nullptr);
+  }
+  FreeResource(resource);
+  return 1;
+}
+
+}  // namespace Helper

@@ -1,0 +1,226 @@
+// A small Windows helper for the end-to-end driver: it looks at the program's window
+// from outside, dismisses its message box, closes it the way a user would, and
+// stands in for a program that "exec" starts. A GUI-subsystem program, so starting it
+// never opens a console; it writes to the standard output it inherits.
+//
+//   probe watch <title> [dismiss]   report the window's state on every change (and the
+//                                   message box's text; "dismiss" presses its OK button)
+//   probe close <title>             ask the window to close through its system menu
+//   probe activate <title>          bring the window to the foreground
+//   probe kill <exe name>           end every process running that file
+//   probe sleep <ms> [marker file]  wait, then create the marker file
+//   probe run <command line>        start a program with this exact command line (one
+//                                   argument), wait for it, exit with its exit code
+#include <windows.h>
+#include <shellapi.h>
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+struct Found {
+  const wchar_t* title;
+  HWND main = nullptr;
+  HWND box = nullptr;
+};
+
+std::wstring ClassOf(HWND hwnd) {
+  wchar_t name[128] = {};
+  GetClassNameW(hwnd, name, 128);
+  return name;
+}
+
+// Reads a window's text without sending it a message, so a busy program cannot
+// block the probe.
+std::wstring TextOf(HWND hwnd) {
+  wchar_t text[512] = {};
+  InternalGetWindowText(hwnd, text, 512);
+  return text;
+}
+
+BOOL CALLBACK OnTopLevel(HWND hwnd, LPARAM param) {
+  Found* found = reinterpret_cast<Found*>(param);
+  if (TextOf(hwnd) != found->title) return TRUE;
+  if (ClassOf(hwnd) == L"#32770") {
+    if (!found->box) found->box = hwnd;
+  } else if (!found->main) {
+    found->main = hwnd;
+  }
+  return TRUE;
+}
+
+Found Find(const wchar_t* title) {
+  Found found;
+  found.title = title;
+  EnumWindows(OnTopLevel, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+std::string Utf8(const std::wstring& text) {
+  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) return std::string();
+  std::string out(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], size, nullptr, nullptr);
+  out.resize(static_cast<size_t>(size - 1));
+  return out;
+}
+
+void Emit(const std::string& line) {
+  fputs(line.c_str(), stdout);
+  fputc('\n', stdout);
+  fflush(stdout);
+}
+
+std::string DescribeWindow(HWND hwnd) {
+  if (!hwnd) return "window none";
+  RECT rect = {};
+  GetWindowRect(hwnd, &rect);
+  char text[200];
+  snprintf(text, sizeof(text), "window visible=%d iconic=%d zoomed=%d fg=%d rect=%ld,%ld,%ld,%ld",
+           IsWindowVisible(hwnd) ? 1 : 0, IsIconic(hwnd) ? 1 : 0, IsZoomed(hwnd) ? 1 : 0,
+           GetForegroundWindow() == hwnd ? 1 : 0, rect.left, rect.top, rect.right,
+           rect.bottom);
+  return text;
+}
+
+BOOL CALLBACK OnBoxChild(HWND child, LPARAM param) {
+  std::wstring* texts = reinterpret_cast<std::wstring*>(param);
+  if (ClassOf(child) == L"Static") {
+    std::wstring text = TextOf(child);
+    if (!text.empty()) {
+      if (!texts->empty()) *texts += L"|";
+      *texts += text;
+    }
+  }
+  return TRUE;
+}
+
+int Watch(const wchar_t* title, bool dismiss) {
+  std::string last;
+  HWND reportedBox = nullptr;
+  for (;;) {
+    Found found = Find(title);
+    std::string state = DescribeWindow(found.main);
+    if (state != last) {
+      Emit(state);
+      last = state;
+    }
+    if (found.box && found.box != reportedBox) {
+      std::wstring texts;
+      EnumChildWindows(found.box, OnBoxChild, reinterpret_cast<LPARAM>(&texts));
+      Emit("box text=" + Utf8(texts));
+      reportedBox = found.box;
+      if (dismiss) {
+        Sleep(300);
+        HWND ok = GetDlgItem(found.box, IDOK);
+        PostMessageW(found.box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(ok));
+        Emit("box dismissed");
+      }
+    }
+    Sleep(40);
+  }
+}
+
+int Close(const wchar_t* title) {
+  Found found = Find(title);
+  if (!found.main) {
+    Emit("close: no window");
+    return 1;
+  }
+  PostMessageW(found.main, WM_SYSCOMMAND, SC_CLOSE, 0);
+  Emit("close: posted");
+  return 0;
+}
+
+int Activate(const wchar_t* title) {
+  Found found = Find(title);
+  if (!found.main) {
+    Emit("activate: no window");
+    return 1;
+  }
+  SetForegroundWindow(found.main);
+  Sleep(200);
+  Emit(GetForegroundWindow() == found.main ? "activate: foreground" : "activate: not foreground");
+  return 0;
+}
+
+int Kill(const wchar_t* exeName) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 1;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  int killed = 0;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more;
+       more = Process32NextW(snapshot, &entry)) {
+    if (_wcsicmp(entry.szExeFile, exeName) != 0) continue;
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+    if (!process) continue;
+    if (TerminateProcess(process, 1)) {
+      WaitForSingleObject(process, 5000);
+      ++killed;
+    }
+    CloseHandle(process);
+  }
+  CloseHandle(snapshot);
+  Emit("killed " + std::to_string(killed));
+  return 0;
+}
+
+int SleepThenMark(const wchar_t* milliseconds, const wchar_t* marker) {
+  Sleep(static_cast<DWORD>(_wtoi(milliseconds)));
+  if (marker) {
+    HANDLE file = CreateFileW(marker, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 2;
+    CloseHandle(file);
+  }
+  return 0;
+}
+
+int Run(const wchar_t* commandLine) {
+  std::wstring line = commandLine;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    fprintf(stderr, "run: CreateProcessW failed (%lu)\n", GetLastError());
+    return 127;
+  }
+  CloseHandle(process.hThread);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 1;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(code);
+}
+
+}  // namespace
+
+int main() {
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (!argv || argc < 2) {
+    fprintf(stderr, "usage: probe watch|close|activate|kill|sleep|run ...\n");
+    return 64;
+  }
+  const std::wstring command = argv[1];
+  if (command == L"watch" && argc >= 3)
+    return Watch(argv[2], argc >= 4 && wcscmp(argv[3], L"dismiss") == 0);
+  if (command == L"close" && argc >= 3) return Close(argv[2]);
+  if (command == L"activate" && argc >= 3) return Activate(argv[2]);
+  if (command == L"kill" && argc >= 3) return Kill(argv[2]);
+  if (command == L"sleep" && argc >= 3) return SleepThenMark(argv[2], argc >= 4 ? argv[3] : nullptr);
+  if (command == L"run" && argc >= 3) return Run(argv[2]);
+  fprintf(stderr, "probe: bad arguments\n");
+  return 64;
+}

@@ -1,0 +1,476 @@
+// Downloads against the loopback servers of tools/download_server.py (ports in the
+// BRINDLEX_DL_* variables, set by tools/with-download-server.sh), through the worker's
+// real path, with a hidden window that collects the script calls posted to the page.
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/ui_messages.h"
+#include "net/curl_request.h"
+#include "net/download_worker.h"
+#include "unit/test_support.h"
+#include "wke/wke_window.h"
+
+namespace {
+
+// The server's generated body: the same formula as download_server.py.
+std::string GeneratedBody(size_t size, uint32_t seed) {
+  std::string body(size, '\0');
+  const uint32_t base = seed * 0x9E3779B9u;
+  for (size_t i = 0; i < size; ++i) {
+    const uint32_t x = static_cast<uint32_t>(i) * 2654435761u + base;
+    body[i] = static_cast<char>(((x >> 16) ^ (i >> 12)) & 0xFF);
+  }
+  return body;
+}
+
+std::string Md5Hex(const std::string& data) {
+  HCRYPTPROV provider = 0;
+  HCRYPTHASH hash = 0;
+  BYTE digest[16] = {};
+  DWORD length = sizeof(digest);
+  std::string hex;
+  if (CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
+      CryptCreateHash(provider, CALG_MD5, 0, 0, &hash) &&
+      CryptHashData(hash, reinterpret_cast<const BYTE*>(data.data()),
+                    static_cast<DWORD>(data.size()), 0) &&
+      CryptGetHashParam(hash, HP_HASHVAL, digest, &length, 0)) {
+    static const char kDigits[] = "0123456789abcdef";
+    for (BYTE b : digest) {
+      hex += kDigits[b >> 4];
+      hex += kDigits[b & 15];
+    }
+  }
+  if (hash) CryptDestroyHash(hash);
+  if (provider) CryptReleaseContext(provider, 0);
+  return hex;
+}
+
+std::string Narrow(const std::wstring& wide) {
+  const int size = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string narrow(size > 0 ? size - 1 : 0, '\0');
+  if (size > 1) {
+    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, &narrow[0], size, nullptr, nullptr);
+  }
+  return narrow;
+}
+
+// A hidden message window standing in for the host window: it collects every script
+// call string posted to it, in the order the page would run them.
+class ScriptCallSink {
+ public:
+  ScriptCallSink() {
+    static const ATOM kClass = [] {
+      WNDCLASSW wc = {};
+      wc.lpfnWndProc = &ScriptCallSink::WindowProc;
+      wc.hInstance = GetModuleHandleW(nullptr);
+      wc.lpszClassName = L"BrindlexDownloadTestSink";
+      return RegisterClassW(&wc);
+    }();
+    hwnd_ = CreateWindowExW(0, reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(kClass)), L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                            GetModuleHandleW(nullptr), nullptr);
+    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  }
+  ~ScriptCallSink() {
+    Drain();
+    DestroyWindow(hwnd_);
+  }
+  HWND hwnd() const { return hwnd_; }
+
+  // Runs the window's messages until `done` holds or the time is up.
+  bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 20000) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+      if (GetTickCount() - start > timeoutMs) return false;
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLPOSTMESSAGE);
+      Drain();
+    }
+    return true;
+  }
+  void Drain() {
+    MSG msg;
+    while (PeekMessageW(&msg, hwnd_, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+  }
+
+  size_t Count(const std::string& prefix) const {
+    return std::count_if(calls.begin(), calls.end(), [&](const std::string& call) {
+      return call.compare(0, prefix.size(), prefix) == 0;
+    });
+  }
+  // The numbers of every call of `name`, in the order posted.
+  std::vector<long> Numbers(const std::string& name) const {
+    std::vector<long> numbers;
+    const std::string head = name + "(";
+    for (const std::string& call : calls) {
+      if (call.compare(0, head.size(), head) == 0 && call.back() == ')') {
+        numbers.push_back(strtol(call.c_str() + head.size(), nullptr, 10));
+      }
+    }
+    return numbers;
+  }
+  // Index in `calls` of the first call of `name`, or -1.
+  int IndexOf(const std::string& name) const {
+    const std::string head = name + "(";
+    for (size_t i = 0; i < calls.size(); ++i) {
+      if (calls[i].compare(0, head.size(), head) == 0) return static_cast<int>(i);
+    }
+    return -1;
+  }
+
+  std::vector<std::string> calls;
+  std::function<void(const std::string&)> onCall;  // runs as each call arrives
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_WKE_RUN_JS) {
+      std::unique_ptr<char[]> call(reinterpret_cast<char*>(wParam));
+      auto* self = reinterpret_cast<ScriptCallSink*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+      if (self && call) {
+        self->calls.emplace_back(call.get());
+        if (self->onCall) self->onCall(self->calls.back());
+      }
+      return 0;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+  }
+
+  HWND hwnd_ = nullptr;
+};
+
+// Checks what the page hears for one download whose size is known: percentages in
+// 1..100, rising, 100 exactly once and last, then one finished call after them.
+void ExpectFullProgress(const ScriptCallSink& sink, const std::string& progress,
+                        const std::string& finished) {
+  const std::vector<long> percents = sink.Numbers(progress);
+  ASSERT_FALSE(percents.empty()) << progress;
+  for (size_t i = 0; i < percents.size(); ++i) {
+    EXPECT_GE(percents[i], 1) << progress;
+    EXPECT_LE(percents[i], 100) << progress;
+    if (i > 0) {
+      EXPECT_GT(percents[i], percents[i - 1]) << progress;
+    }
+  }
+  EXPECT_EQ(std::count(percents.begin(), percents.end(), 100L), 1) << progress;
+  EXPECT_EQ(percents.back(), 100) << progress;
+  EXPECT_EQ(sink.Numbers(finished), std::vector<long>{1}) << finished;
+  // Calls of one download run in the order posted: every progress call before the end.
+  int lastProgress = -1;
+  for (size_t i = 0; i < sink.calls.size(); ++i) {
+    if (sink.calls[i].compare(0, progress.size() + 1, progress + "(") == 0) {
+      lastProgress = static_cast<int>(i);
+    }
+  }
+  EXPECT_LT(lastProgress, sink.IndexOf(finished));
+}
+
+class DownloadTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    const char* http = getenv("BRINDLEX_DL_HTTP");
+    ASSERT_TRUE(http && *http) << "run under tests/tools/with-download-server.sh (ctest does)";
+    ASSERT_TRUE(CurlRequest::GlobalInit());
+  }
+
+  static std::string Url(const char* portVariable, const std::string& route,
+                         const char* scheme = "http") {
+    const char* port = getenv(portVariable);
+    return std::string(scheme) + "://127.0.0.1:" + (port ? port : "0") + route;
+  }
+  static std::string Http(const std::string& route) { return Url("BRINDLEX_DL_HTTP", route); }
+  static std::string Body(size_t size, uint32_t seed, const std::string& extra = "") {
+    return Http("/body?size=" + std::to_string(size) + "&seed=" + std::to_string(seed) + extra);
+  }
+
+  // Starts the download worker as the message loop does: a copied message that owns
+  // its task, on a thread of its own.
+  std::thread Start(const std::string& url, const std::wstring& path,
+                    const std::string& progress, const std::string& finished) {
+    auto task = std::make_unique<DownloadTask>();
+    task->hwnd = sink_.hwnd();
+    task->url = url;
+    task->filePath = Narrow(path);
+    task->progressCallbackName = progress;
+    task->finishedCallbackName = finished;
+    auto message = std::make_unique<MSG>();
+    message->hwnd = sink_.hwnd();
+    message->message = WM_WKE_DOWNLOAD;
+    message->wParam = reinterpret_cast<WPARAM>(task.release());
+    return std::thread(RunDownloadTask, std::move(message));
+  }
+
+  // One download to its end; returns once its worker has ended and its calls are in.
+  void Run(const std::string& url, const std::wstring& path, const std::string& progress = "p",
+           const std::string& finished = "d") {
+    std::thread worker = Start(url, path, progress, finished);
+    worker.join();
+    sink_.Drain();
+  }
+
+  // Names of the plain files in the test's folder.
+  std::vector<std::wstring> Files() const {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((folder_.path() + L"\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    return names;
+  }
+
+  bool NoPartFiles() const {
+    for (const std::wstring& name : Files()) {
+      if (name.size() >= 5 && name.compare(name.size() - 5, 5, L".part") == 0) return false;
+    }
+    return true;
+  }
+
+  ScriptCallSink sink_;
+  test_support::TempDir folder_;
+};
+
+TEST_F(DownloadTest, BodyWithLengthIsSavedWithFullProgressAndFileInPlaceBeforeFinished) {
+  const std::wstring path = folder_.File(L"with-length.bin");
+  const std::string expected = GeneratedBody(300000, 1);
+  std::string atFinish = "<finished call not seen>";
+  sink_.onCall = [&](const std::string& call) {
+    if (call.compare(0, 2, "d(") == 0) atFinish = test_support::ReadBytes(path);
+  };
+  std::thread worker = Start(Body(300000, 1, "&chunk=8192&delay_ms=2"), path, "p", "d");
+  EXPECT_TRUE(sink_.PumpUntil([&] { return sink_.Count("d(") > 0; }));
+  worker.join();
+  sink_.Drain();
+
+  EXPECT_TRUE(atFinish == expected) << "the finished call came before the whole file was in place";
+  ExpectFullProgress(sink_, "p", "d");
+  EXPECT_GT(sink_.Numbers("p").size(), 2u);
+  EXPECT_TRUE(NoPartFiles());
+}
+
+TEST_F(DownloadTest, BodyWithoutLengthIsSavedWithoutProgress) {
+  const std::wstring path = folder_.File(L"chunked.bin");
+  Run(Body(200000, 2, "&chunked=1&chunk=4096"), path);
+  const std::string saved = test_support::ReadBytes(path);
+  EXPECT_TRUE(saved == GeneratedBody(200000, 2));
+  EXPECT_EQ(sink_.calls, std::vector<std::string>{"d(1)"});
+}
+
+TEST_F(DownloadTest, NullProgressFunctionPostsOnlyTheFinishedCall) {
+  const std::wstring path = folder_.File(L"quiet.bin");
+  DownloadTask task;
+  task.hwnd = sink_.hwnd();
+  task.finishedCallbackName = "done";
+  EXPECT_TRUE(CurlRequest::Instance().DownloadFile(Body(50000, 3).c_str(), Narrow(path).c_str(),
+                                                   nullptr, &task));
+  sink_.Drain();
+  EXPECT_EQ(sink_.calls, std::vector<std::string>{"done(1)"});
+}
+
+TEST_F(DownloadTest, EmptyReplyRemovesTheExistingFileAndReportsSuccess) {
+  const std::wstring path = folder_.File(L"empty.bin");
+  ASSERT_TRUE(test_support::WriteBytes(path, "old content"));
+  Run(Http("/empty"), path);
+  EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(sink_.calls, std::vector<std::string>{"d(1)"});
+  EXPECT_TRUE(Files().empty());
+}
+
+TEST_F(DownloadTest, ErrorStatusAndRedirectBodiesAreSavedAsCompleted) {
+  struct Case { std::string url; std::string body; };
+  const Case cases[] = {
+      {Body(5000, 4, "&status=404"), GeneratedBody(5000, 4)},
+      {Body(7000, 5, "&status=500"), GeneratedBody(7000, 5)},
+      // Not followed: the 302's own body is the file, not the body it points to.
+      {Http("/redirect?size=3000&seed=6"), GeneratedBody(3000, 6)},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::wstring path = folder_.File(L"status" + std::to_wstring(n) + L".bin");
+    const std::string finished = "d" + std::to_string(n++);
+    Run(c.url, path, "p", finished);
+    const std::string saved = test_support::ReadBytes(path);
+    EXPECT_TRUE(saved == c.body) << c.url;
+    EXPECT_EQ(sink_.Numbers(finished), std::vector<long>{1}) << c.url;
+  }
+}
+
+TEST_F(DownloadTest, RefusedConnectionReportsFailureAndLeavesNoFile) {
+  const std::wstring path = folder_.File(L"refused.bin");
+  Run(Url("BRINDLEX_DL_REFUSED", "/body?size=10"), path);
+  EXPECT_EQ(sink_.calls, std::vector<std::string>{"d(0)"});
+  EXPECT_TRUE(Files().empty());
+}
+
+TEST_F(DownloadTest, FailedTransferLeavesAnExistingFileAlone) {
+  const std::wstring path = folder_.File(L"kept.bin");
+  ASSERT_TRUE(test_support::WriteBytes(path, "previous content"));
+  Run(Url("BRINDLEX_DL_REFUSED", "/body?size=10"), path);
+  const std::string kept = test_support::ReadBytes(path);
+  EXPECT_EQ(kept, "previous content");
+  EXPECT_EQ(sink_.calls, std::vector<std::string>{"d(0)"});
+  EXPECT_TRUE(NoPartFiles());
+}
+
+TEST_F(DownloadTest, MissingFolderGetsNoProgressAndNoFinishedCall) {
+  const std::wstring path = folder_.File(L"no-such-folder\\file.bin");
+  Run(Body(50000, 7), path);
+  EXPECT_TRUE(sink_.calls.empty());
+  EXPECT_TRUE(Files().empty());
+}
+
+TEST_F(DownloadTest, ExistingLongerFileIsReplacedByTheBody) {
+  const std::wstring path = folder_.File(L"replace.bin");
+  ASSERT_TRUE(test_support::WriteBytes(path, std::string(100000, 'x')));
+  Run(Body(40000, 8), path);
+  const std::string saved = test_support::ReadBytes(path);
+  EXPECT_TRUE(saved == GeneratedBody(40000, 8));
+  EXPECT_EQ(sink_.Numbers("d"), std::vector<long>{1});
+  EXPECT_TRUE(NoPartFiles());
+}
+
+TEST_F(DownloadTest, NonAsciiPathReachesTheFileSystemInTheAnsiCodePage) {
+  const unsigned codePage = test_support::ExpectedCodePage();
+  ASSERT_EQ(GetACP(), codePage);
+  // Characters of the running code page: "下载文件" under 936, "Café Öl" under 1252.
+  const std::wstring name = codePage == 936 ? L"\u4E0B\u8F7D\u6587\u4EF6.bin"
+                                            : L"Caf\u00E9 \u00D6l.bin";
+  const std::wstring path = folder_.File(name);
+  const std::string ansi = Narrow(path);
+  ASSERT_EQ(ansi.find('?'), std::string::npos) << "name not representable in code page "
+                                               << codePage;
+  Run(Body(20000, 9), path);
+  const std::string saved = test_support::ReadBytes(path);
+  EXPECT_TRUE(saved == GeneratedBody(20000, 9));
+  EXPECT_EQ(Files(), std::vector<std::wstring>{name});
+}
+
+TEST_F(DownloadTest, TwentyDownloadsAtOnceEachReportTheirOwnProgressAndBody) {
+  constexpr int kCount = 20;
+  std::vector<std::thread> workers;
+  for (int i = 0; i < kCount; ++i) {
+    const size_t size = 60000 + 7919 * i;
+    workers.push_back(Start(Body(size, 100 + i, "&chunk=4096&delay_ms=3"),
+                            folder_.File(L"many" + std::to_wstring(i) + L".bin"),
+                            "progress" + std::to_string(i), "finished" + std::to_string(i)));
+  }
+  EXPECT_TRUE(sink_.PumpUntil([&] { return sink_.Count("finished") == kCount; }));
+  for (std::thread& worker : workers) worker.join();
+  sink_.Drain();
+
+  for (int i = 0; i < kCount; ++i) {
+    const std::string n = std::to_string(i);
+    SCOPED_TRACE("download " + n);
+    ExpectFullProgress(sink_, "progress" + n, "finished" + n);
+    const std::string saved =
+        test_support::ReadBytes(folder_.File(L"many" + std::to_wstring(i) + L".bin"));
+    EXPECT_EQ(Md5Hex(saved), Md5Hex(GeneratedBody(60000 + 7919 * i, 100 + i)));
+  }
+  EXPECT_TRUE(NoPartFiles());
+}
+
+TEST_F(DownloadTest, CallbackNamesTooLongForTheirCallStringsPostNothing) {
+  // "(100)" makes 127 characters with a 122-character name: the longest that fits.
+  const std::string fitsProgress(122, 'p');
+  const std::string fitsFinished(252, 'd');  // "(1)" makes 255 characters
+  Run(Body(30000, 10), folder_.File(L"fits.bin"), fitsProgress, fitsFinished);
+  EXPECT_EQ(sink_.Numbers(fitsProgress).back(), 100);
+  EXPECT_EQ(sink_.Numbers(fitsFinished), std::vector<long>{1});
+
+  sink_.calls.clear();
+  const std::wstring path = folder_.File(L"long.bin");
+  Run(Body(30000, 11), path, std::string(123, 'p'), std::string(253, 'd'));
+  EXPECT_TRUE(sink_.calls.empty());
+  const std::string saved = test_support::ReadBytes(path);
+  EXPECT_TRUE(saved == GeneratedBody(30000, 11));
+}
+
+TEST_F(DownloadTest, SamePathAtOnceEndsAsOneCompleteBody) {
+  const std::wstring path = folder_.File(L"shared.bin");
+  constexpr int kCount = 4;
+  std::vector<std::thread> workers;
+  std::vector<std::string> bodies;
+  for (int i = 0; i < kCount; ++i) {
+    bodies.push_back(GeneratedBody(150000 + 1000 * i, 200 + i));
+    workers.push_back(Start(Body(150000 + 1000 * i, 200 + i, "&chunk=4096&delay_ms=2"), path,
+                            "p" + std::to_string(i), "d" + std::to_string(i)));
+  }
+  EXPECT_TRUE(sink_.PumpUntil([&] { return sink_.Count("d") == kCount; }));
+  for (std::thread& worker : workers) worker.join();
+  sink_.Drain();
+
+  const std::string saved = test_support::ReadBytes(path);
+  EXPECT_TRUE(std::find(bodies.begin(), bodies.end(), saved) != bodies.end())
+      << "the file is no download's complete body (" << saved.size() << " bytes)";
+  for (int i = 0; i < kCount; ++i) {
+    EXPECT_EQ(sink_.Numbers("d" + std::to_string(i)), std::vector<long>{1});
+  }
+  EXPECT_EQ(Files(), std::vector<std::wstring>{L"shared.bin"});
+}
+
+TEST_F(DownloadTest, StalledTransferIsAbortedAndReportsFailure) {
+  const std::wstring path = folder_.File(L"stalled.bin");
+  DownloadTask task;
+  task.hwnd = sink_.hwnd();
+  task.progressCallbackName = "p";
+  task.finishedCallbackName = "d";
+  TransferLimits limits;
+  limits.lowSpeedSeconds = 2;  // the default minute, shortened for the test
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(CurlRequest::Instance().DownloadFile(Http("/stall?size=2").c_str(),
+                                                    Narrow(path).c_str(), ReportDownloadProgress,
+                                                    &task, limits));
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+      std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 20);
+  sink_.Drain();
+  EXPECT_EQ(sink_.Numbers("d"), std::vector<long>{0});
+  const std::vector<long> percents = sink_.Numbers("p");
+  ASSERT_FALSE(percents.empty());
+  EXPECT_EQ(percents.back(), 50);  // one of the two bytes came before the server went quiet
+  EXPECT_TRUE(Files().empty()) << "a partial body was left behind";
+}
+
+TEST_F(DownloadTest, HttpsFromTheTrustedAuthorityIsSaved) {
+  const std::wstring path = folder_.File(L"tls.bin");
+  Run(Url("BRINDLEX_DL_HTTPS", "/body?size=80000&seed=12", "https"), path);
+  const std::string saved = test_support::ReadBytes(path);
+  EXPECT_TRUE(saved == GeneratedBody(80000, 12));
+  ExpectFullProgress(sink_, "p", "d");
+}
+
+TEST_F(DownloadTest, HttpsWithUnverifiableCertificateFailsAndLeavesNoFile) {
+  const char* servers[] = {"BRINDLEX_DL_HTTPS_OTHER_HOST", "BRINDLEX_DL_HTTPS_UNTRUSTED"};
+  for (const char* server : servers) {
+    sink_.calls.clear();
+    Run(Url(server, "/body?size=80000&seed=13", "https"), folder_.File(L"forged.bin"));
+    EXPECT_EQ(sink_.calls, std::vector<std::string>{"d(0)"}) << server;
+    EXPECT_TRUE(Files().empty()) << server;
+  }
+}
+
+TEST_F(DownloadTest, WindowProgressCallbackPostsWholePercentChangesOnly) {
+  DownloadTask task;
+  task.hwnd = sink_.hwnd();
+  task.progressCallbackName = "p";
+  const double reports[][2] = {{0, 0}, {1000, 0}, {1000, 9}, {1000, 10}, {1000, 19},
+                               {1000, 25}, {1000, 999}, {1000, 1000}, {1000, 1000}};
+  for (const auto& r : reports) {
+    EXPECT_EQ(WkeWindow::OnDownloadProgressCallback(&task, r[0], r[1], 0, 0), 0);
+  }
+  sink_.Drain();
+  EXPECT_EQ(sink_.calls, (std::vector<std::string>{"p(1)", "p(2)", "p(99)", "p(100)"}));
+}
+
+}  // namespace
