@@ -2,6 +2,7 @@
 // not implement (the generated .def file points those names here).
 #include "engine_standin/bindings.h"
 #include "engine_standin/engine_window.h"
+#include "engine_standin/page.h"
 #include "engine_standin/standin.h"
 #include "engine_standin/thread_guard.h"
 #include "engine_standin/values.h"
@@ -15,6 +16,11 @@ STANDIN_EXPORT(void) wkeInitializeEx(const void* settings) {
 
 STANDIN_EXPORT(void) wkeFinalize() {
   STANDIN_UI_ONLY("wkeFinalize");
+  if (standin::ScriptRun::Active()) {
+    // Tearing the pages down under a running script would pull its heap away.
+    standin::Say("refused wkeFinalize: called while a script runs");
+    return;
+  }
   standin::DestroyAllViews();
   standin::DestroyEngineWindow();
   standin::ClearBindings();

@@ -33,11 +33,11 @@ bool CreateEngineWindow() {
   WNDCLASSEXW windowClass = {};
   windowClass.cbSize = sizeof(windowClass);
   windowClass.lpfnWndProc = EngineWindowProc;
-  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.hInstance = EngineModule();
   windowClass.lpszClassName = kClassName;
   RegisterClassExW(&windowClass);  // fails harmlessly when already registered
   g_window = CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                             GetModuleHandleW(nullptr), nullptr);
+                             EngineModule(), nullptr);
   if (!g_window) {
     Say("could not create the engine window (error %lu)", static_cast<unsigned long>(GetLastError()));
   }

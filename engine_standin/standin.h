@@ -22,6 +22,10 @@ class Page;
 // host's own message numbers.
 constexpr UINT kMsgFetched = WM_APP + 0x5A1;   // lParam: FetchResult*
 
+// This DLL's own module: window classes are registered under it, so that two engine
+// copies in one process never share a class (and its window procedure).
+HINSTANCE EngineModule();
+
 // Writes one "[standin] ..." line to standard output and flushes it.
 void Say(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 // Writes one "[console] text" line to standard output and flushes it.

@@ -112,7 +112,7 @@ bool RegisterWindowClass() {
   windowClass.cbSize = sizeof(windowClass);
   windowClass.style = CS_HREDRAW | CS_VREDRAW;
   windowClass.lpfnWndProc = WebWindowProc;
-  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.hInstance = EngineModule();
   windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   windowClass.lpszClassName = kClassName;
   registered = RegisterClassExW(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
@@ -140,7 +140,7 @@ WebView* CreateWebView(int type, HWND parent, int x, int y, int width, int heigh
   WebView* view = owned.get();
   view->id = g_nextViewId++;
   HWND hwnd = CreateWindowExW(exStyle, kClassName, L"", style, x, y, width, height, parent,
-                              nullptr, GetModuleHandleW(nullptr), nullptr);
+                              nullptr, EngineModule(), nullptr);
   if (!hwnd) {
     Say("could not create a web window (error %lu)", static_cast<unsigned long>(GetLastError()));
     return nullptr;

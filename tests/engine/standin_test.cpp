@@ -72,6 +72,11 @@ jsValue __cdecl KeepText(jsExecState es, void* param) {
   return jsUndefined();
 }
 
+void BindTestFunctions() {
+  wkeJsBindFunction("record", Record, &g_recorder, 1);
+  wkeJsBindFunction("probe", Probe, &g_recorder, 0);
+}
+
 bool EnsureStandIn() {
   static bool loaded = false;
   static const std::wstring path = enginetest::HostPath(ENGINE_TEST_STANDIN_DLL);
@@ -80,11 +85,7 @@ bool EnsureStandIn() {
   g_wkeEnginePath = path.c_str();
   loaded = LoadWkeApi(nullptr) == 1;
   g_wkeEnginePath = nullptr;
-  if (loaded) {
-    // Bound before any window exists.
-    wkeJsBindFunction("record", Record, &g_recorder, 1);
-    wkeJsBindFunction("probe", Probe, &g_recorder, 0);
-  }
+  if (loaded) BindTestFunctions();  // bound before any window exists
   return loaded;
 }
 
@@ -472,6 +473,38 @@ TEST_F(StandIn, RefusesCallsFromOtherThreads) {
   EXPECT_TRUE(g_recorder.records.empty());
   PumpFor(50);
   EXPECT_TRUE(failedUrls_.empty());
+}
+
+jsValue __cdecl FinalizeInside(jsExecState, void*) {
+  wkeFinalize();
+  return jsUndefined();
+}
+
+TEST_F(StandIn, FinalizeClosesTheWindowsAndEndsTheEngineUntilTheNextInitialize) {
+  wkeJsBindFunction("finalizeInside", FinalizeInside, nullptr, 0);
+  HWND hwnd = wkeGetHostHWND(view_);
+  {
+    StdoutCapture capture;
+    wkeRunJS(view_, "finalizeInside()");
+    EXPECT_EQ(capture.LinesStartingWith("[standin] refused wkeFinalize").size(), 1u);
+    EXPECT_TRUE(IsWindow(hwnd));
+  }
+  wkeFinalize();
+  EXPECT_FALSE(IsWindow(hwnd));
+  {
+    StdoutCapture capture;
+    EXPECT_EQ(Text(wkeRunJS(view_, "1")), "");  // refused: no engine, and no text either
+    EXPECT_EQ(capture.LinesStartingWith("[standin] refused").size(), 2u) << capture.Text();
+  }
+  view_ = nullptr;
+  HMODULE engine = GetModuleHandleW(enginetest::HostPath(ENGINE_TEST_STANDIN_DLL).c_str());
+  using InitializeFn = void(__cdecl*)(const void*);
+  reinterpret_cast<InitializeFn>(GetProcAddress(engine, "wkeInitializeEx"))(nullptr);
+  BindTestFunctions();
+  view_ = wkeCreateWebWindow(WKE_WINDOW_TYPE_TRANSPARENT, nullptr, 0, 0, 100, 100);
+  ASSERT_NE(view_, nullptr);
+  wkeRunJS(view_, "record('again')");
+  EXPECT_EQ(g_recorder.records, std::vector<std::string>{"again"});
 }
 
 }  // namespace
