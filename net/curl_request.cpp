@@ -18,7 +18,7 @@ namespace {
 
 // libcurl's own receive buffer is 16 KiB; larger blocks mean fewer calls through the
 // write callback and fewer, larger writes.
-constexpr long kReceiveBufferBytes = 512 * 1024;
+constexpr long kReceiveBufferBytes = 4 * 1024 * 1024;
 constexpr size_t kFileBufferBytes = 1024 * 1024;
 constexpr int kMoveAttempts = 40;
 constexpr DWORD kMoveRetryMilliseconds = 50;
