@@ -6,8 +6,8 @@
 
 namespace {
 
+// The caller logs its entry line, so the line names the handler.
 jsValue PostSystemCommand(void* param, WPARAM command) {
-  LOG_INFO("execute c++ function");
   PostMessageW(Bridge(param)->hwnd, WM_SYSCOMMAND, command, 0);
   return jsUndefined();
 }
@@ -15,14 +15,17 @@ jsValue PostSystemCommand(void* param, WPARAM command) {
 }  // namespace
 
 jsValue WkeFunction::OnMin(jsExecState, void* param) {
+  LOG_INFO("execute c++ function");
   return PostSystemCommand(param, SC_MINIMIZE);
 }
 
 jsValue WkeFunction::OnMax(jsExecState, void* param) {
+  LOG_INFO("execute c++ function");
   return PostSystemCommand(param, SC_MAXIMIZE);
 }
 
 jsValue WkeFunction::OnRestore(jsExecState, void* param) {
+  LOG_INFO("execute c++ function");
   return PostSystemCommand(param, SC_RESTORE);
 }
 

@@ -38,6 +38,15 @@ def check_no_echo(t, p, handlers=WINDOW_HANDLERS):
         t.check(not echoes, "%s wrote a result echo: %r" % (handler, echoes))
 
 
+def check_teardown(t, p):
+    """The engine is finalised first, then the drag hook is removed."""
+    lines = p.text().splitlines()
+    finalized = [i for i, line in enumerate(lines) if line == FINALIZED]
+    unhooked = [i for i, line in enumerate(lines) if re.match(HEAD + r".*mouse hook removed$", line)]
+    t.eq((len(finalized), len(unhooked)), (1, 1), "finalise and hook removal lines")
+    t.check(finalized[0] < unhooked[0], "the hook was removed before the engine was finalised")
+
+
 # --- Start-up and the log ---------------------------------------------------------------
 
 @case("the start page loads, runs its script, and close() ends the program with exit code 0")
@@ -52,7 +61,7 @@ def _(t):
         t.check(re.match(HEAD + r"\S", record), "log line without the specified head: %r" % record)
     t.check(p.log_has(entry_line("OnClose")), "no entry line for close:\n" + p.describe())
     check_no_echo(t, p)
-    t.check(FINALIZED in p.text(), "the engine was not finalised")
+    check_teardown(t, p)
     t.check(not p.log_has(re.escape(DEVTOOLS_MESSAGE)), "devtools switched on without their page")
 
 
@@ -80,7 +89,7 @@ def _(t):
     first.wait_exit(15)
     t.check(not first.has_value("done"), "the page closed itself")
     t.check(not first.log_has(entry_line("OnClose")), "closed through the page's close()")
-    t.check(FINALIZED in first.text(), "the engine was not finalised")
+    check_teardown(t, first)
     # After the first instance ended, a new start runs normally.
     third = t.run("window/smoke.html")
     t.eq(third.value("loaded"), True, "page of a start after the first ended")
@@ -306,7 +315,8 @@ def _(t):
     watcher = t.watch(dismiss_box=True, box_titles=["*"])
     p = t.start("window/exec.html", values={
         "PROBE": t.winpath(t.probe_exe), "MARKER_NOWAIT": t.winpath(marker_nowait),
-        "MARKER_WAIT": t.winpath(marker_wait), "BAD_PATH": bad_path})
+        "MARKER_WAIT": t.winpath(marker_wait), "BAD_PATH": bad_path},
+        env={"BRINDLEX_NO_MODAL_BOXES": None})
     t.eq(p.wait_console("nowait", 20), 1, "wait 0 callback")
     t.check(not os.path.exists(marker_nowait), "wait 0 reported after the program ended")
     t.eq(p.wait_console("wait", 20), 1, "wait 1 callback")
@@ -344,6 +354,7 @@ def _(t):
     t.check(not p.log_has(r"wke run js function: late"), "the queued call string was run")
     t.check(p.log_has(entry_line("OnClose")), "no entry line for close")
     check_no_echo(t, p)
+    check_teardown(t, p)
 
 
 # --- Dragging by the top band -------------------------------------------------------------
