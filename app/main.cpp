@@ -1,8 +1,50 @@
 #include <windows.h>
+#include <shellapi.h>
 
-#include "app/log.h"
+#include <string>
+
+#include "app/service_url.h"
+#include "wke/modal_box.h"
+#include "wke/wke_window.h"
+
+namespace {
+
+constexpr wchar_t kSingleInstanceMutexName[] = L"{C3A45363-5733-4DA3-B97E-674189E1FA82}";
+constexpr unsigned short kWindowWidth = 900;
+constexpr unsigned short kWindowHeight = 600;
+
+// True only for exactly one argument that is "--recharge" in any letter case.
+bool RechargeRequested() {
+  int count = 0;
+  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+  const bool recharge = argv && count == 2 && _wcsicmp(argv[1], L"--recharge") == 0;
+  if (argv) LocalFree(argv);
+  return recharge;
+}
+
+// Without its engine the program has nothing to show: say so once and leave.
+int EngineMissing() {
+  ShowModalBox(L"网页组件加载失败，请重新安装Brindlex", L"Brindlex", MB_ICONERROR);
+  return 0;
+}
+
+}  // namespace
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int) {
-  LOG_INFO("brindlex starting");
+  // Held for the whole life of the process; its exit releases it.
+  HANDLE mutex = CreateMutexW(nullptr, TRUE, kSingleInstanceMutexName);
+  if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+    ReleaseMutex(mutex);
+    return 0;
+  }
+
+  WkeWindow window;
+  window.Init(RechargeRequested());
+  if (!IsWkeLoaded()) return EngineMissing();
+
+  const std::string url = std::string(kServiceBaseUrl) + "toolv2/brindlex";
+  window.Create(hInstance, kWindowWidth, kWindowHeight, url.c_str());
+  if (!window.webView) return EngineMissing();
+  window.RunMessageLoop();
   return 0;
 }

@@ -14,6 +14,7 @@ constexpr UINT WM_WKE_DOWNLOAD = 2027;  // wParam: DownloadTask*
 // Buffer sizes of the script call strings, terminator included.
 constexpr size_t kProgressCallBufferSize = 128;
 constexpr size_t kFinishedCallBufferSize = 256;
+constexpr size_t kExecCallBufferSize = 256;
 
 template <class T>
 bool PostOwned(HWND hwnd, UINT message, std::unique_ptr<T>& payload) {

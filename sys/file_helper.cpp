@@ -14,6 +14,8 @@
 
 namespace {
 
+constexpr size_t kMd5StreamBufferSize = 256 * 1024;
+
 struct FileCloser {
   void operator()(FILE* file) const { fclose(file); }
 };
@@ -78,7 +80,12 @@ std::wstring GetVersion(const wchar_t* path) {
 std::string GetFileMd5(const std::string& path) {
   Md5 md5;
   {
-    std::ifstream in = OpenForReading(path);
+    // The digest takes the file in 10240-byte blocks; a larger stream buffer below
+    // them saves most of the system calls, which cost more than the copy.
+    std::unique_ptr<char[]> streamBuffer(new char[kMd5StreamBufferSize]);
+    std::ifstream in;
+    in.rdbuf()->pubsetbuf(streamBuffer.get(), kMd5StreamBufferSize);
+    in.open(path, std::ios::in | std::ios::binary);
     md5.Update(in);
   }
   return md5.ToString();

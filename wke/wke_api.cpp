@@ -1,6 +1,7 @@
 #include "wke/wke_api.h"
 
 #include "app/log.h"
+#include "wke/modal_box.h"
 
 WkeApiTable WkeApi;
 const wchar_t* g_wkeEnginePath = nullptr;
@@ -46,7 +47,7 @@ int LoadWkeApi(const wkeSettings* settings) {
   }
 #define WKE_API_RESOLVE(name)                                          \
   WkeApi.name = GetProcAddress(library, #name);                        \
-  if (!WkeApi.name) MessageBoxA(nullptr, "wke api not found", #name, MB_OK);
+  if (!WkeApi.name) ShowModalBoxA("wke api not found", #name, MB_OK);
   WKE_API_NAMES(WKE_API_RESOLVE)
 #undef WKE_API_RESOLVE
   g_loaded = true;

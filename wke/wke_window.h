@@ -12,6 +12,10 @@
 class WkeFunction;
 class MouseHook;
 
+// The module whose resources carry the engine for Init; null (the default) is the
+// program's own file. Tests point it at a module of their choosing.
+void SetEngineResourceModule(HMODULE module);
+
 class WkeWindow {
  public:
   WkeWindow() = default;

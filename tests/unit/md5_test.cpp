@@ -84,6 +84,14 @@ TEST(Md5, FilesAroundTheReadBlockSize) {
   }
 }
 
+TEST(Md5, LargeFileMatchesHashingItsContentInOnePiece) {
+  // Several times any read buffer, and not a multiple of the block size.
+  const std::string content = Pattern(3 * 262144 + 10241);
+  TempDir dir;
+  ASSERT_TRUE(test_support::WriteBytes(dir.File(L"large.bin"), content));
+  EXPECT_EQ(FileHelper::GetFileMd5(dir.FileA("large.bin")), GetStringMd5(content));
+}
+
 TEST(Md5, AnySplitOfTheInputGivesTheSameDigest) {
   const std::string text = Pattern(1000);
   const std::string whole = GetStringMd5(text);

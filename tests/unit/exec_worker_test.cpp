@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "app/ui_messages.h"
+#include "wke/exec_worker.h"
+
+namespace {
+
+// A message-only window that receives the posted call strings.
+class CallReceiver {
+ public:
+  CallReceiver() {
+    hwnd_ = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                            GetModuleHandleW(nullptr), nullptr);
+  }
+  ~CallReceiver() {
+    MSG msg;
+    while (PeekMessageW(&msg, hwnd_, WM_WKE_RUN_JS, WM_WKE_RUN_JS, PM_REMOVE)) {
+      delete[] reinterpret_cast<char*>(msg.wParam);
+    }
+    DestroyWindow(hwnd_);
+  }
+  HWND hwnd() const { return hwnd_; }
+
+  // The next call string posted to the window, or "<none>" after timeoutMs.
+  std::string NextCall(DWORD timeoutMs = 15000) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+      MSG msg;
+      if (PeekMessageW(&msg, hwnd_, WM_WKE_RUN_JS, WM_WKE_RUN_JS, PM_REMOVE)) {
+        std::unique_ptr<char[]> call(reinterpret_cast<char*>(msg.wParam));
+        return call ? std::string(call.get()) : std::string("<null>");
+      }
+      const DWORD elapsed = GetTickCount() - start;
+      if (elapsed >= timeoutMs) return "<none>";
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMs - elapsed, QS_POSTMESSAGE);
+    }
+  }
+
+ private:
+  HWND hwnd_ = nullptr;
+};
+
+std::wstring TempFile(const wchar_t* name) {
+  wchar_t folder[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, folder);
+  return std::wstring(folder) + name + std::to_wstring(GetCurrentProcessId()) + L".txt";
+}
+
+bool Exists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::unique_ptr<ExecTask> Task(HWND hwnd, const std::wstring& path,
+                               const std::wstring& parameters, int wait,
+                               const std::string& callback) {
+  auto task = std::make_unique<ExecTask>();
+  task->hwnd = hwnd;
+  task->path = path;
+  task->parameters = parameters;
+  task->showCommand = SW_HIDE;
+  task->wait = wait;
+  task->callbackName = callback;
+  return task;
+}
+
+}  // namespace
+
+TEST(RunProgram, WaitReturnsOnlyAfterTheProcessEnded) {
+  const std::wstring marker = TempFile(L"brindlex-exec-wait-");
+  DeleteFileW(marker.c_str());
+  // The program's last act is to write the marker, and it exits with a nonzero code,
+  // which is not looked at.
+  const std::wstring parameters = L"/c echo done> \"" + marker + L"\" & exit 3";
+  ASSERT_TRUE(RunProgram(L"cmd.exe", parameters, SW_HIDE, true));
+  EXPECT_TRUE(Exists(marker));
+  DeleteFileW(marker.c_str());
+}
+
+TEST(RunProgram, NoWaitStartsTheProgram) {
+  const std::wstring marker = TempFile(L"brindlex-exec-nowait-");
+  DeleteFileW(marker.c_str());
+  const std::wstring parameters = L"/c echo done> \"" + marker + L"\"";
+  ASSERT_TRUE(RunProgram(L"cmd.exe", parameters, SW_HIDE, false));
+  const DWORD start = GetTickCount();
+  while (!Exists(marker) && GetTickCount() - start < 15000) Sleep(50);
+  EXPECT_TRUE(Exists(marker));
+  Sleep(100);  // let cmd close the file before it is removed
+  DeleteFileW(marker.c_str());
+}
+
+TEST(RunProgram, PathThatCannotBeOpenedFails) {
+  EXPECT_FALSE(RunProgram(L"C:\\brindlex-no-such-folder\\missing.exe", L"", SW_HIDE, true));
+  EXPECT_FALSE(RunProgram(L"", L"", SW_HIDE, false));
+}
+
+TEST(ExecWorker, ReportsOneWhenTheProgramRanWithWait) {
+  CallReceiver receiver;
+  ASSERT_NE(receiver.hwnd(), nullptr);
+  StartExecWorker(Task(receiver.hwnd(), L"cmd.exe", L"/c exit 3", 1, "execDone"));
+  EXPECT_EQ(receiver.NextCall(), "execDone(1)");
+}
+
+TEST(ExecWorker, ReportsOneWithoutWait) {
+  CallReceiver receiver;
+  RunExecTask(Task(receiver.hwnd(), L"cmd.exe", L"/c exit 0", 0, "started"));
+  EXPECT_EQ(receiver.NextCall(1000), "started(1)");
+}
+
+TEST(ExecWorker, ReportsZeroForAPathThatCannotBeOpened) {
+  CallReceiver receiver;
+  StartExecWorker(
+      Task(receiver.hwnd(), L"C:\\brindlex-no-such-folder\\missing.exe", L"", 1, "cb"));
+  EXPECT_EQ(receiver.NextCall(), "cb(0)");
+}
+
+TEST(ExecWorker, ThreadThatCannotStartReportsZeroWithoutRunning) {
+  CallReceiver receiver;
+  int starts = 0;
+  auto failingStart = [&starts](std::function<void()>) {
+    ++starts;
+    return false;
+  };
+  testing::internal::CaptureStdout();
+  StartExecWorker(Task(receiver.hwnd(), L"cmd.exe", L"/c exit 0", 0, "onExec"), failingStart);
+  const std::string log = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(starts, 1);
+  EXPECT_NE(log.find("[error"), std::string::npos) << log;
+  // Posted before StartExecWorker returned: no thread is involved.
+  EXPECT_EQ(receiver.NextCall(0), "onExec(0)");
+  EXPECT_EQ(receiver.NextCall(0), "<none>");
+}
+
+TEST(ExecWorker, CallbackNameTooLongForItsBufferIsNotPosted) {
+  CallReceiver receiver;
+  // "name(1)" plus its terminator must fit 256 bytes: 252 characters fit, 253 do not.
+  RunExecTask(Task(receiver.hwnd(), L"cmd.exe", L"/c exit 0", 0, std::string(252, 'f')));
+  EXPECT_EQ(receiver.NextCall(1000), std::string(252, 'f') + "(1)");
+  testing::internal::CaptureStdout();
+  RunExecTask(Task(receiver.hwnd(), L"cmd.exe", L"/c exit 0", 0, std::string(253, 'g')));
+  const std::string log = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(receiver.NextCall(300), "<none>");
+  EXPECT_NE(log.find("[error"), std::string::npos) << log;
+}

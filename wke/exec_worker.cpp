@@ -1,0 +1,68 @@
+#include "wke/exec_worker.h"
+
+#include <shellapi.h>
+
+#include <exception>
+#include <thread>
+
+#include "app/ansi_text.h"
+#include "app/log.h"
+#include "app/ui_messages.h"
+#include "wke/modal_box.h"
+
+namespace {
+
+struct HandleCloser {
+  void operator()(HANDLE handle) const {
+    if (handle) CloseHandle(handle);
+  }
+};
+using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+
+}  // namespace
+
+bool RunProgram(const std::wstring& path, const std::wstring& parameters, int showCommand,
+                bool wait) {
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  // The shell's own "cannot open" box would hold the worker until someone clicks.
+  if (ModalBoxesSuppressed()) info.fMask |= SEE_MASK_FLAG_NO_UI;
+  info.lpVerb = L"open";
+  info.lpFile = path.c_str();
+  info.lpParameters = parameters.c_str();
+  info.nShow = showCommand;
+  const bool ok = ShellExecuteExW(&info) != FALSE;
+  // The shell may open the item in a process it does not hand over: no handle, no wait.
+  UniqueHandle process(ok ? info.hProcess : nullptr);
+  if (wait && process) WaitForSingleObject(process.get(), INFINITE);
+  return ok;
+}
+
+void RunExecTask(std::unique_ptr<ExecTask> task) {
+  const bool ok = RunProgram(task->path, task->parameters, task->showCommand, task->wait != 0);
+  PostScriptCall(task->hwnd, kExecCallBufferSize, task->callbackName.c_str(), ok ? 1 : 0);
+}
+
+bool StartDetachedThread(std::function<void()> body) {
+  try {
+    std::thread(std::move(body)).detach();
+    return true;
+  } catch (const std::exception& error) {
+    LOG_ERROR("worker thread not started: %s", error.what());
+    return false;
+  }
+}
+
+void StartExecWorker(std::unique_ptr<ExecTask> task, const DetachedThreadStarter& start) {
+  ExecTask* raw = task.get();
+  // The worker takes ownership only once it runs; until the start succeeded the task
+  // stays here, so a failed start can still answer the page and free it.
+  if (start([raw] { RunExecTask(std::unique_ptr<ExecTask>(raw)); })) {
+    task.release();
+    return;
+  }
+  LOG_ERROR("exec worker not started, reporting failure to %s",
+            AnsiText(task->callbackName).c_str());
+  PostScriptCall(task->hwnd, kExecCallBufferSize, task->callbackName.c_str(), 0);
+}

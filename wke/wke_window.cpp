@@ -1,0 +1,234 @@
+#include "wke/wke_window.h"
+
+#include <shlwapi.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <type_traits>
+
+#include "app/ansi_text.h"
+#include "app/helper.h"
+#include "app/log.h"
+#include "app/ui_messages.h"
+#include "net/curl_request.h"
+#include "net/download_worker.h"
+#include "store/registry_helper.h"
+#include "sys/file_helper.h"
+#include "wke/exec_worker.h"
+#include "wke/modal_box.h"
+#include "wke/mouse_hook.h"
+#include "wke/wke_function.h"
+
+namespace {
+
+constexpr unsigned short kEngineResourceId = 101;
+constexpr wchar_t kEngineResourceType[] = L"SKIN";
+constexpr unsigned short kIconResourceId = 102;
+constexpr wchar_t kWindowTitle[] = L"Brindlex";
+constexpr wchar_t kUninstallKey[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Brindlex";
+constexpr wchar_t kDisplayVersion[] = L"DisplayVersion";
+
+// The web window the closing callback destroyed. Its view must never run script
+// again, although call strings for it may still be queued or on their way.
+wkeWebView g_destroyedView = nullptr;
+
+HMODULE g_engineResourceModule = nullptr;
+
+struct FileCloser {
+  void operator()(HANDLE file) const { CloseHandle(file); }
+};
+using UniqueFile = std::unique_ptr<std::remove_pointer_t<HANDLE>, FileCloser>;
+
+// The engine resource of the program's own file, as mapped bytes.
+bool EngineResource(const unsigned char** data, DWORD* size) {
+  HRSRC info = FindResourceW(g_engineResourceModule, MAKEINTRESOURCEW(kEngineResourceId),
+                             kEngineResourceType);
+  HGLOBAL loaded = info ? LoadResource(g_engineResourceModule, info) : nullptr;
+  const void* bytes = loaded ? LockResource(loaded) : nullptr;
+  if (!bytes) return false;
+  *data = static_cast<const unsigned char*>(bytes);
+  *size = SizeofResource(g_engineResourceModule, info);
+  return true;
+}
+
+bool FileHoldsExactly(HANDLE file, const unsigned char* data, DWORD size) {
+  LARGE_INTEGER fileSize = {};
+  if (!GetFileSizeEx(file, &fileSize) || fileSize.QuadPart != size) return false;
+  unsigned char chunk[64 * 1024];
+  DWORD offset = 0;
+  while (offset < size) {
+    DWORD want = size - offset < sizeof(chunk) ? size - offset : sizeof(chunk);
+    DWORD got = 0;
+    if (!ReadFile(file, chunk, want, &got, nullptr) || got != want) return false;
+    if (memcmp(chunk, data + offset, got) != 0) return false;
+    offset += got;
+  }
+  return true;
+}
+
+}  // namespace
+
+void SetEngineResourceModule(HMODULE module) { g_engineResourceModule = module; }
+
+WkeWindow::~WkeWindow() {
+  // Only a window that reached the engine finalises it; members go afterwards, in
+  // reverse order of declaration (the hook is removed after the engine is gone).
+  if (webView) wkeFinalize();
+}
+
+void WkeWindow::Init(bool rechargeFlag) {
+  recharge = rechargeFlag;
+  nodeDllPath = Helper::GetCachePath(std::wstring(L"node.dll"));
+  if (!Helper::ExtractResourceToFile(g_engineResourceModule, kEngineResourceId, kEngineResourceType,
+                                     nodeDllPath.c_str())) {
+    LOG_ERROR("node.dll释放失败");
+    return;
+  }
+  // The cache folder is writable by other users while this process is elevated: load
+  // the file only when it is exactly the embedded engine, and keep writers out from
+  // the comparison until the library is loaded.
+  const unsigned char* engine = nullptr;
+  DWORD engineSize = 0;
+  if (!EngineResource(&engine, &engineSize)) {
+    LOG_ERROR("engine resource unreadable, node.dll not loaded");
+    return;
+  }
+  UniqueFile file(CreateFileW(nodeDllPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) {
+    file.release();
+    LOG_ERROR("node.dll cannot be opened for checking, not loaded");
+    return;
+  }
+  if (!FileHoldsExactly(file.get(), engine, engineSize)) {
+    LOG_ERROR("node.dll on disk differs from the embedded engine, not loaded");
+    return;
+  }
+  g_wkeEnginePath = nodeDllPath.c_str();
+  LoadWkeApi(nullptr);
+}
+
+void WkeWindow::Create(HINSTANCE hInstance, unsigned short width, unsigned short height,
+                       const char* url) {
+  webView = wkeCreateWebWindow(WKE_WINDOW_TYPE_TRANSPARENT, nullptr, 0, 0, width, height);
+  if (!webView) {
+    LOG_ERROR("web window not created");
+    return;
+  }
+  if (webView == g_destroyedView) g_destroyedView = nullptr;
+
+  const std::wstring cacheDirectory = Helper::GetCachePath(std::wstring());
+  wkeSetCookieJarFullPath(webView, cacheDirectory.c_str());
+  wkeSetLocalStorageFullPath(webView, cacheDirectory.c_str());
+  wkeSetContextMenuEnabled(webView, false);
+  wkeSetWindowTitleW(webView, kWindowTitle);
+
+  wkeOnWindowClosing(webView, &WkeWindow::OnWkeWindowClosingCallback, nullptr);
+  wkeOnDocumentReady(webView, &WkeWindow::OnWkeDocumentReadyCallback, this);
+  wkeOnLoadUrlFail(webView, &WkeWindow::OnWkeLoadUrlFailCallback, nullptr);
+
+  wkeFunction = std::make_shared<WkeFunction>();
+  wkeFunction->Bind(webView);
+
+  char inspector[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, inspector, MAX_PATH);
+  PathRemoveFileSpecA(inspector);
+  PathAppendA(inspector, "inspector\\inspector.html");
+  if (PathFileExistsA(inspector)) {
+    LOG_INFO("检测到inspector.html文件，开启调试模式");
+    const std::string devToolsUrl = "file:///" + AnsiText(inspector).ToUtf8();
+    wkeSetDebugConfig(webView, "showDevTools", devToolsUrl.c_str());
+  }
+
+  wkeLoadURL(webView, url);
+  wkeMoveToCenter(webView);
+
+  HWND hwnd = wkeGetHostHWND(webView);
+  HICON icon = LoadIconW(hInstance, MAKEINTRESOURCEW(kIconResourceId));
+  PostMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+  PostMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+
+  wchar_t program[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, program, MAX_PATH);
+  const std::wstring version = FileHelper::GetVersion(program);
+  const std::wstring stored =
+      RegistryHelper::ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, kDisplayVersion);
+  // Only an installed product (a stored version) is kept in step.
+  if (!stored.empty() && stored != version) {
+    RegistryHelper::WriteString(HKEY_LOCAL_MACHINE, kUninstallKey, kDisplayVersion, version);
+  }
+
+  mouseHook = std::make_shared<MouseHook>(GetModuleHandleW(nullptr), hwnd);
+}
+
+bool WkeWindow::OnWkeWindowClosingCallback(wkeWebView webView, void* param) {
+  wkeDestroyWebWindow(webView);
+  g_destroyedView = webView;
+  PostQuitMessage(0);
+  return true;
+}
+
+void WkeWindow::OnWkeDocumentReadyCallback(wkeWebView webView, void* param) {
+  wkeShowWindow(webView, true);
+  const WkeWindow* window = static_cast<const WkeWindow*>(param);
+  if (window && window->recharge) wkeRunJSW(webView, L"openPayDialog()");
+}
+
+void WkeWindow::OnWkeLoadUrlFailCallback(wkeWebView webView, void* param, const char* url,
+                                         void* job) {
+  const char* failed = url ? url : "";
+  LOG_ERROR("wke load url fail: %s", AnsiText(failed).c_str());
+  if (!strstr(failed, "tool/brindlex")) return;
+  ShowModalBox(L"网络连接失败，请稍后再试", L"Brindlex", MB_ICONERROR);
+  exit(0);
+}
+
+void WkeWindow::RunMessageLoop() const {
+  MSG msg = {};
+  while (GetMessageW(&msg, nullptr, 0, 0)) {
+    switch (msg.message) {
+      case WM_WKE_RUN_JS: {
+        std::unique_ptr<char[]> call(reinterpret_cast<char*>(msg.wParam));
+        if (!call) break;
+        if (!webView || webView == g_destroyedView) {
+          LOG_WARNING("web window is gone, call dropped: %s", AnsiText(call.get()).c_str());
+          break;
+        }
+        LOG_INFO("wke run js function: %s", AnsiText(call.get()).c_str());
+        wkeRunJS(webView, call.get());
+        break;
+      }
+      case WM_WKE_EXEC: {
+        std::unique_ptr<ExecTask> task(reinterpret_cast<ExecTask*>(msg.wParam));
+        if (!task) break;
+        LOG_INFO_W(L"execute c++ function path: %ls, arg: %ls", task->path.c_str(),
+                   task->parameters.c_str());
+        StartExecWorker(std::move(task));
+        break;
+      }
+      case WM_WKE_DOWNLOAD: {
+        auto copy = std::make_unique<MSG>(msg);
+        MSG* raw = copy.get();
+        if (StartDetachedThread([raw] { RunDownloadTask(std::unique_ptr<MSG>(raw)); })) {
+          copy.release();
+          break;
+        }
+        // No worker: the page still hears that the download did not happen.
+        std::unique_ptr<DownloadTask> task(reinterpret_cast<DownloadTask*>(msg.wParam));
+        if (task) {
+          LOG_ERROR("download worker not started for %s", AnsiText(task->url).c_str());
+          PostScriptCall(task->hwnd, kFinishedCallBufferSize,
+                         task->finishedCallbackName.c_str(), 0);
+        }
+        break;
+      }
+      case WM_CLOSE:
+        return;
+      default:
+        DispatchMessageW(&msg);
+        TranslateMessage(&msg);
+        break;
+    }
+  }
+}
