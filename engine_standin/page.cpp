@@ -83,12 +83,7 @@ void Fatal(void*, const char* message) {
 }
 
 std::string ArgText(duk_context* ctx, duk_idx_t index) {
-  duk_dup(ctx, index);
-  duk_size_t length = 0;
-  const char* text = duk_safe_to_lstring(ctx, -1, &length);
-  std::string utf8 = CesuToUtf8(text, length);
-  duk_pop(ctx);
-  return utf8;
+  return WideToUtf8(ScriptText(ctx, index));
 }
 
 void PushUtf8(duk_context* ctx, const std::string& utf8) {

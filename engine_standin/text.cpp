@@ -89,8 +89,5 @@ std::string WideToCesu(const std::wstring& text) {
 
 std::string Utf8ToCesu(const std::string& text) { return WideToCesu(Utf8ToWide(text)); }
 
-std::string CesuToUtf8(const char* text, size_t length) {
-  return WideToUtf8(CesuToWide(text, length));
-}
 
 }  // namespace standin

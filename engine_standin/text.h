@@ -13,6 +13,5 @@ std::string WideToUtf8(const std::wstring& text);
 std::wstring CesuToWide(const char* text, size_t length);
 std::string WideToCesu(const std::wstring& text);
 std::string Utf8ToCesu(const std::string& text);
-std::string CesuToUtf8(const char* text, size_t length);
 
 }  // namespace standin

@@ -26,6 +26,21 @@ size_t SchemeLength(const std::string& url) {
   return 0;
 }
 
+// Moves "?..." from the end of `rest` into `query`.
+void TakeQuery(std::string* rest, std::string* query) {
+  const size_t question = rest->find('?');
+  if (question == std::string::npos) return;
+  *query = rest->substr(question);
+  rest->resize(question);
+}
+
+// Browsers read backslashes in hierarchical URLs as slashes.
+void ForwardSlashes(std::string* text) {
+  for (char& c : *text) {
+    if (c == '\\') c = '/';
+  }
+}
+
 std::string StripFragment(const std::string& url) {
   const size_t hash = url.find('#');
   return hash == std::string::npos ? url : url.substr(0, hash);
@@ -38,15 +53,8 @@ UrlParts Split(const std::string& absolute) {
   parts.scheme = rest.substr(0, colon);
   for (char& c : parts.scheme) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
   rest = rest.substr(colon + 1);
-  const size_t question = rest.find('?');
-  if (question != std::string::npos) {
-    parts.query = rest.substr(question);
-    rest = rest.substr(0, question);
-  }
-  // Browsers read backslashes in hierarchical URLs as slashes.
-  for (char& c : rest) {
-    if (c == '\\') c = '/';
-  }
+  TakeQuery(&rest, &parts.query);
+  ForwardSlashes(&rest);
   if (rest.compare(0, 2, "//") == 0) {
     const size_t slash = rest.find('/', 2);
     parts.authority = rest.substr(2, slash == std::string::npos ? std::string::npos : slash - 2);
@@ -127,14 +135,8 @@ std::string ResolveUrl(const std::string& base, const std::string& reference) {
     return ResolveUrl(base, parts.scheme + ":" + rest + fragment);
   }
   parts.query.clear();
-  const size_t question = rest.find('?');
-  if (question != std::string::npos) {
-    parts.query = rest.substr(question);
-    rest = rest.substr(0, question);
-  }
-  for (char& c : rest) {
-    if (c == '\\') c = '/';
-  }
+  TakeQuery(&rest, &parts.query);
+  ForwardSlashes(&rest);
   if (rest.empty()) {
     // Only a query: keep the base path.
   } else if (rest[0] == '/') {
@@ -149,11 +151,9 @@ std::string ResolveUrl(const std::string& base, const std::string& reference) {
 bool FileUrlToPath(const std::string& url, std::wstring* path) {
   if (UrlScheme(url) != "file") return false;
   std::string rest = StripFragment(url.substr(5));
-  const size_t question = rest.find('?');
-  if (question != std::string::npos) rest = rest.substr(0, question);
-  for (char& c : rest) {
-    if (c == '\\') c = '/';
-  }
+  std::string query;
+  TakeQuery(&rest, &query);
+  ForwardSlashes(&rest);
   if (rest.compare(0, 2, "//") == 0) {
     rest = rest.substr(2);
     if (rest.compare(0, 9, "localhost") == 0) rest = rest.substr(9);

@@ -60,9 +60,7 @@ jsValue AddSlot(bool isNumber, double number, std::wstring wide) {
 std::wstring NumberText(double number) {
   duk_context* ctx = Conversions();
   duk_push_number(ctx, number);
-  duk_size_t length = 0;
-  const char* text = duk_to_lstring(ctx, -1, &length);
-  std::wstring wide = CesuToWide(text, length);
+  std::wstring wide = ScriptText(ctx, -1);
   duk_pop(ctx);
   return wide;
 }
@@ -142,11 +140,7 @@ jsValue Capture(duk_context* ctx, duk_idx_t index) {
   // Objects: their text and number, each as the script would see them; a throwing
   // toString/valueOf gives the error's text and NaN.
   index = duk_normalize_index(ctx, index);
-  duk_dup(ctx, index);
-  duk_size_t length = 0;
-  const char* text = duk_safe_to_lstring(ctx, -1, &length);
-  std::wstring wide = CesuToWide(text, length);
-  duk_pop(ctx);
+  std::wstring wide = ScriptText(ctx, index);
   duk_dup(ctx, index);
   double number = NAN;
   if (duk_safe_call(ctx, ToNumberUnsafe, nullptr, 1, 1) == DUK_EXEC_SUCCESS) {
@@ -154,6 +148,15 @@ jsValue Capture(duk_context* ctx, duk_idx_t index) {
   }
   duk_pop(ctx);
   return AddSlot(false, number, std::move(wide));
+}
+
+std::wstring ScriptText(duk_context* ctx, duk_idx_t index) {
+  duk_dup(ctx, index);
+  duk_size_t length = 0;
+  const char* text = duk_safe_to_lstring(ctx, -1, &length);
+  std::wstring wide = CesuToWide(text, length);
+  duk_pop(ctx);
+  return wide;
 }
 
 void Push(duk_context* ctx, jsValue value) {

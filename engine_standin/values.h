@@ -24,6 +24,9 @@ jsValue MakeString(const std::wstring& text);
 
 // Takes the value at `index` of a Duktape stack as a handle.
 jsValue Capture(duk_context* ctx, duk_idx_t index);
+// String(v) of a stack value, leaving the stack as it was; a throwing toString gives
+// the error's text.
+std::wstring ScriptText(duk_context* ctx, duk_idx_t index);
 // Pushes the value of a handle; a stale or unknown handle pushes undefined.
 void Push(duk_context* ctx, jsValue value);
 

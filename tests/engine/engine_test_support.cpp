@@ -2,9 +2,6 @@
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <fcntl.h>
-#include <io.h>
-#include <shellapi.h>
 
 #include <cstdio>
 #include <sstream>
@@ -15,27 +12,6 @@ std::wstring HostPath(const char* unixPath) {
   std::wstring path = L"Z:";
   for (const char* p = unixPath; *p; ++p) path += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
   return path;
-}
-
-std::string ReadFileBytes(const std::wstring& path) {
-  std::string bytes;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  char buffer[65536];
-  DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read) bytes.append(buffer, read);
-  CloseHandle(file);
-  return bytes;
-}
-
-bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  const BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
-  return ok && written == bytes.size();
 }
 
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
@@ -57,28 +33,8 @@ void PumpFor(DWORD ms) {
   PumpUntil([&] { return GetTickCount() - start >= ms; }, ms + 1000);
 }
 
-TempFolder::TempFolder() {
-  wchar_t temp[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, temp);
-  static int counter = 0;
-  wchar_t name[64];
-  swprintf(name, 64, L"standin-test-%lu-%d", GetCurrentProcessId(), ++counter);
-  path_ = std::wstring(temp) + name;
-  CreateDirectoryW(path_.c_str(), nullptr);
-}
-
-TempFolder::~TempFolder() {
-  std::wstring from = path_;
-  from.push_back(L'\0');  // double-terminated list
-  SHFILEOPSTRUCTW op = {};
-  op.wFunc = FO_DELETE;
-  op.pFrom = from.c_str();
-  op.fFlags = FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
-  SHFileOperationW(&op);
-}
-
 std::string TempFolder::Write(const std::string& relative, const std::string& content) {
-  std::wstring path = path_;
+  std::wstring path = dir_.path();
   std::wstring part;
   for (char c : relative) {
     if (c == '/') {
@@ -89,58 +45,22 @@ std::string TempFolder::Write(const std::string& relative, const std::string& co
       part += static_cast<wchar_t>(c);
     }
   }
-  WriteFileBytes(path + L"\\" + part, content);
+  test_support::WriteBytes(path + L"\\" + part, content);
   return UrlOf(relative);
 }
 
 std::string TempFolder::UrlOf(const std::string& relative) const {
   std::string url = "file:///";
-  for (wchar_t c : path_) url += c == L'\\' ? '/' : static_cast<char>(c);
+  for (wchar_t c : dir_.path()) url += c == L'\\' ? '/' : static_cast<char>(c);
   return url + "/" + relative;
 }
 
-StdoutCapture::StdoutCapture() {
-  wchar_t temp[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, temp);
-  wchar_t file[MAX_PATH] = {};
-  GetTempFileNameW(temp, L"out", 0, file);
-  file_ = file;
-  fflush(stdout);
-  saved_ = _dup(1);
-  const int fd = _wopen(file_.c_str(), _O_WRONLY | _O_TRUNC | _O_BINARY);
-  _dup2(fd, 1);
-  _close(fd);
-}
-
-void StdoutCapture::Stop() {
-  if (stopped_) return;
-  stopped_ = true;
-  fflush(stdout);
-  _dup2(saved_, 1);
-  _close(saved_);
-}
-
-StdoutCapture::~StdoutCapture() {
-  Stop();
-  DeleteFileW(file_.c_str());
-}
-
-std::string StdoutCapture::Text() {
-  fflush(stdout);
-  std::string text = ReadFileBytes(file_);
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    out += text[i];
-  }
-  return out;
-}
-
-std::vector<std::string> StdoutCapture::LinesStartingWith(const std::string& prefix) {
+std::vector<std::string> LinesStartingWith(const std::string& output, const std::string& prefix) {
   std::vector<std::string> lines;
-  std::istringstream stream(Text());
+  std::istringstream stream(output);
   std::string line;
   while (std::getline(stream, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.compare(0, prefix.size(), prefix) == 0) lines.push_back(line);
   }
   return lines;

@@ -13,47 +13,31 @@
 #include <thread>
 #include <vector>
 
+#include "tests/unit/test_support.h"
+
 namespace enginetest {
 
 // "/work/build/x.dll" -> "Z:\work\build\x.dll" (Wine maps Z: to the root).
 std::wstring HostPath(const char* unixPath);
-std::string ReadFileBytes(const std::wstring& path);
-bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 
 // Dispatches messages until `done` is true or `timeoutMs` passes; returns `done()`.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
 // Dispatches messages for `ms` milliseconds.
 void PumpFor(DWORD ms);
 
-// A fresh folder under %TEMP%, removed with its files at the end.
+// The per-test folder, with pages written into it by their file URLs.
 class TempFolder {
  public:
-  TempFolder();
-  ~TempFolder();
-  const std::wstring& path() const { return path_; }
   // Writes `relative` (with '/' separators) and returns its file:/// URL.
   std::string Write(const std::string& relative, const std::string& content);
   std::string UrlOf(const std::string& relative) const;
 
  private:
-  std::wstring path_;
+  test_support::TempDir dir_;
 };
 
-// Captures what this process writes to standard output (fd 1) while it lives.
-class StdoutCapture {
- public:
-  StdoutCapture();
-  ~StdoutCapture();
-  // Everything captured so far, with "\r\n" turned into "\n".
-  std::string Text();
-  std::vector<std::string> LinesStartingWith(const std::string& prefix);
-
- private:
-  std::wstring file_;
-  int saved_ = -1;
-  bool stopped_ = false;
-  void Stop();
-};
+// The lines of captured output that start with `prefix`, without line ends.
+std::vector<std::string> LinesStartingWith(const std::string& output, const std::string& prefix);
 
 // A loopback HTTP/1.0 server on its own thread, answering from a table of paths.
 class HttpServer {

@@ -34,7 +34,7 @@ class ProgramResources : public ::testing::Test {
 
 TEST_F(ProgramResources, SkinResourceIsTheEngineFileInSimplifiedChinese) {
   ASSERT_NE(program_.handle, nullptr);
-  const std::string engine = enginetest::ReadFileBytes(HostPath(ENGINE_TEST_EMBEDDED_DLL));
+  const std::string engine = test_support::ReadBytes(HostPath(ENGINE_TEST_EMBEDDED_DLL));
   ASSERT_GT(engine.size(), 100000u);
   const std::string skin = ResourceBytes(program_.handle, L"SKIN", MAKEINTRESOURCEW(101),
                                          MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED));

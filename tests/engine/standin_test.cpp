@@ -13,7 +13,7 @@
 using enginetest::HttpServer;
 using enginetest::PumpFor;
 using enginetest::PumpUntil;
-using enginetest::StdoutCapture;
+using test_support::StdoutCapture;
 using enginetest::TempFolder;
 
 namespace {
@@ -178,11 +178,11 @@ TEST_F(StandIn, StoragePathsAndDebugConfigAreLogged) {
   wkeSetCookieJarFullPath(view_, L"C:\\cache\\Brindlex");
   wkeSetLocalStorageFullPath(view_, L"C:\\cache\\Brindlex");
   wkeSetDebugConfig(view_, "showDevTools", "file:///C:\\app\\inspector\\inspector.html");
-  const std::string text = capture.Text();
-  EXPECT_NE(text.find("[standin] wkeSetCookieJarFullPath: C:\\cache\\Brindlex\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("[standin] wkeSetLocalStorageFullPath: C:\\cache\\Brindlex\n"), std::string::npos);
-  EXPECT_NE(text.find("[standin] wkeSetDebugConfig: showDevTools = file:///C:\\app\\inspector\\inspector.html\n"),
-            std::string::npos);
+  const std::vector<std::string> expected = {
+      "[standin] wkeSetCookieJarFullPath: C:\\cache\\Brindlex",
+      "[standin] wkeSetLocalStorageFullPath: C:\\cache\\Brindlex",
+      "[standin] wkeSetDebugConfig: showDevTools = file:///C:\\app\\inspector\\inspector.html"};
+  EXPECT_EQ(enginetest::LinesStartingWith(capture.Text(), "[standin] wkeSet"), expected);
 }
 
 TEST_F(StandIn, RunsInlineAndExternalScriptsOfAFileDocumentInOrder) {
@@ -306,7 +306,7 @@ TEST_F(StandIn, ConsoleWritesOneLinePerCall) {
   const std::vector<std::string> expected = {"[console] plain 1 [object Object] null",
                                              u8"[console] info \u00e9", "[console] warn",
                                              "[console] error 1,2"};
-  EXPECT_EQ(capture.LinesStartingWith("[console]"), expected);
+  EXPECT_EQ(enginetest::LinesStartingWith(capture.Text(), "[console]"), expected);
 }
 
 TEST_F(StandIn, DocumentTitleCanBeReadAndSet) {
@@ -400,6 +400,32 @@ TEST_F(StandIn, PageNavigationLoadsTheNextDocument) {
   EXPECT_EQ(Text(wkeRunJS(view_, "document.title")), "Second");
 }
 
+TEST_F(StandIn, ANewLoadAbandonsTheOldOneAndItsTimers) {
+  TempFolder folder;
+  const std::string ticking = folder.Write(
+      "ticking.html", "<script>setInterval(function () { record('old tick'); }, 10);</script>");
+  ASSERT_TRUE(LoadAndWait(ticking));
+  ASSERT_TRUE(PumpUntil([] { return !g_recorder.records.empty(); }));
+
+  const std::string a = folder.Write("a.html", "<script>record('a')</script>");
+  const std::string b = folder.Write("b.html", "<script>record('b')</script>");
+  wkeLoadURL(view_, a.c_str());
+  wkeLoadURL(view_, b.c_str());  // before a's document has arrived
+  ASSERT_TRUE(PumpUntil([&] { return readyCount_ == 2; }));
+  g_recorder = Recorder();
+  PumpFor(150);
+  EXPECT_TRUE(g_recorder.records.empty());  // neither a's script nor the old page's timer
+  EXPECT_EQ(readyCount_, 2);
+  EXPECT_STREQ(wkeGetURL(view_), b.c_str());
+
+  wkeRunJS(view_, "setInterval(function () { record('tick'); }, 10);");
+  ASSERT_TRUE(PumpUntil([] { return !g_recorder.records.empty(); }));
+  wkeDestroyWebWindow(view_);
+  g_recorder = Recorder();
+  PumpFor(100);
+  EXPECT_TRUE(g_recorder.records.empty());  // a destroyed window's timers stop
+}
+
 struct CloseState {
   int asked = 0;
   bool answer = false;
@@ -449,7 +475,7 @@ TEST_F(StandIn, RefusesHandlesThatAreNotItsViews) {
   EXPECT_EQ(wkeGetHostHWND(bogus), nullptr);
   EXPECT_EQ(Text(wkeRunJS(bogus, "1")), "undefined");
   wkeLoadURL(bogus, "file:///C:/x.html");
-  EXPECT_EQ(capture.LinesStartingWith("[standin] wke").size(), 3u) << capture.Text();
+  EXPECT_EQ(enginetest::LinesStartingWith(capture.Text(), "[standin] wke").size(), 3u) << capture.Text();
   EXPECT_EQ(notAView, 0);
 }
 
@@ -463,7 +489,7 @@ TEST_F(StandIn, RefusesCallsFromOtherThreads) {
     wkeLoadURL(view_, "http://127.0.0.1:1/");
   });
   worker.join();
-  const std::vector<std::string> refusals = capture.LinesStartingWith("[standin] refused");
+  const std::vector<std::string> refusals = enginetest::LinesStartingWith(capture.Text(), "[standin] refused");
   ASSERT_EQ(refusals.size(), 3u) << capture.Text();
   EXPECT_NE(refusals[0].find("wkeRunJS"), std::string::npos);
   EXPECT_NE(refusals[1].find("jsInt"), std::string::npos);
@@ -486,7 +512,7 @@ TEST_F(StandIn, FinalizeClosesTheWindowsAndEndsTheEngineUntilTheNextInitialize) 
   {
     StdoutCapture capture;
     wkeRunJS(view_, "finalizeInside()");
-    EXPECT_EQ(capture.LinesStartingWith("[standin] refused wkeFinalize").size(), 1u);
+    EXPECT_EQ(enginetest::LinesStartingWith(capture.Text(), "[standin] refused wkeFinalize").size(), 1u);
     EXPECT_TRUE(IsWindow(hwnd));
   }
   wkeFinalize();
@@ -494,7 +520,7 @@ TEST_F(StandIn, FinalizeClosesTheWindowsAndEndsTheEngineUntilTheNextInitialize) 
   {
     StdoutCapture capture;
     EXPECT_EQ(Text(wkeRunJS(view_, "1")), "");  // refused: no engine, and no text either
-    EXPECT_EQ(capture.LinesStartingWith("[standin] refused").size(), 2u) << capture.Text();
+    EXPECT_EQ(enginetest::LinesStartingWith(capture.Text(), "[standin] refused").size(), 2u) << capture.Text();
   }
   view_ = nullptr;
   HMODULE engine = GetModuleHandleW(enginetest::HostPath(ENGINE_TEST_STANDIN_DLL).c_str());
