@@ -310,9 +310,10 @@ TEST_F(StandIn, RunJsAndRunJsWShareTheGlobalContext) {
 TEST_F(StandIn, ConsoleWritesOneLinePerCall) {
   StdoutCapture capture;
   wkeRunJS(view_, "console.log('plain', 1, {}, null); console.info('info \\u00e9'); "
-                  "console.warn('warn'); console.error('error', [1, 2]);");
+                  "console.warn('two\\nlines\\r\\n'); console.error('error', [1, 2]);");
   const std::vector<std::string> expected = {"[console] plain 1 [object Object] null",
-                                             u8"[console] info \u00e9", "[console] warn",
+                                             u8"[console] info \u00e9",
+                                             "[console] two\\nlines\\r\\n",
                                              "[console] error 1,2"};
   EXPECT_EQ(enginetest::LinesStartingWith(capture.Text(), "[console]"), expected);
 }
