@@ -5,6 +5,7 @@
 
 #include "app/service_url.h"
 #include "wke/modal_box.h"
+#include "wke/origin_guard.h"
 #include "wke/wke_window.h"
 
 namespace {
@@ -42,6 +43,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int) {
   window.Init(RechargeRequested());
   if (!IsWkeLoaded()) return EngineMissing();
 
+  SetAllowedOrigins(kServiceBaseUrl, kExtraAllowedOrigins);
   const std::string url = std::string(kServiceBaseUrl) + "toolv2/brindlex";
   window.Create(hInstance, kWindowWidth, kWindowHeight, url.c_str());
   if (!window.webView) return EngineMissing();

@@ -1,9 +1,14 @@
 #include "wke/wke_function.h"
 
+#include <array>
 #include <iterator>
+#include <utility>
+
+#include "app/ansi_text.h"
 
 #include "store/cache_config_data.h"
 #include "wke/bridge.h"
+#include "wke/origin_guard.h"
 
 namespace {
 
@@ -38,7 +43,42 @@ const NativeFunction kNativeFunctions[] = {
     {"getFileMd5", &WkeFunction::OnGetFileMd5, 0},
 };
 
+constexpr size_t kNativeFunctionCount = std::size(kNativeFunctions);
+
+// Any page the view comes to show (a link followed, a redirect) can call the bound
+// functions, which act with the program's rights: each call first checks that the
+// page is one of the service's.
+bool CallerAllowed(const char* scriptName, void* param) {
+  WkeFunction* bridge = Bridge(param);
+  const char* url = bridge ? wkeGetURL(bridge->webView) : nullptr;
+  std::string origin;
+  if (IsOriginAllowed(url, &origin)) return true;
+  if (origin.empty()) origin = AnsiText(std::string(url ? url : "").substr(0, 80)).c_str();
+  LOG_ERROR("native function %s refused for the page at %s", scriptName, origin.c_str());
+  return false;
+}
+
+template <size_t Row>
+jsValue __cdecl GuardedCall(jsExecState es, void* param) {
+  const NativeFunction& function = kNativeFunctions[Row];
+  if (!CallerAllowed(function.scriptName, param)) return jsUndefined();
+  return function.handler(es, param);
+}
+
+template <size_t... Rows>
+constexpr std::array<wkeJsNativeFunction, sizeof...(Rows)> GuardedCalls(
+    std::index_sequence<Rows...>) {
+  return {&GuardedCall<Rows>...};
+}
+
+const std::array<wkeJsNativeFunction, kNativeFunctionCount> kGuardedCalls =
+    GuardedCalls(std::make_index_sequence<kNativeFunctionCount>());
+
 }  // namespace
+
+wkeJsNativeFunction GuardedNativeFunction(size_t row) {
+  return row < kNativeFunctionCount ? kGuardedCalls[row] : nullptr;
+}
 
 const NativeFunction* NativeFunctions(size_t* count) {
   *count = std::size(kNativeFunctions);
@@ -52,9 +92,9 @@ void WkeFunction::Bind(wkeWebView view) {
   webView = view;
   hwnd = wkeGetHostHWND(view);
   cacheData = std::make_shared<CacheConfigData>();
-  for (const NativeFunction& function : kNativeFunctions) {
-    wkeJsBindFunction(function.scriptName, function.handler, this,
-                      function.declaredArgCount);
+  for (size_t row = 0; row < kNativeFunctionCount; ++row) {
+    wkeJsBindFunction(kNativeFunctions[row].scriptName, kGuardedCalls[row], this,
+                      kNativeFunctions[row].declaredArgCount);
   }
 }
 

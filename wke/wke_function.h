@@ -69,3 +69,5 @@ struct NativeFunction {
 };
 // The registry, in the order of binding.
 const NativeFunction* NativeFunctions(size_t* count);
+// What is bound for a row: its handler behind the check of the calling page's origin.
+wkeJsNativeFunction GuardedNativeFunction(size_t row);

@@ -400,6 +400,32 @@ TEST_F(StandIn, PageNavigationLoadsTheNextDocument) {
   EXPECT_EQ(Text(wkeRunJS(view_, "document.title")), "Second");
 }
 
+TEST_F(StandIn, ANewLoadAbandonsTheOldOneAndItsTimers) {
+  TempFolder folder;
+  const std::string ticking = folder.Write(
+      "ticking.html", "<script>setInterval(function () { record('old tick'); }, 10);</script>");
+  ASSERT_TRUE(LoadAndWait(ticking));
+  ASSERT_TRUE(PumpUntil([] { return !g_recorder.records.empty(); }));
+
+  const std::string a = folder.Write("a.html", "<script>record('a')</script>");
+  const std::string b = folder.Write("b.html", "<script>record('b')</script>");
+  wkeLoadURL(view_, a.c_str());
+  wkeLoadURL(view_, b.c_str());  // before a's document has arrived
+  ASSERT_TRUE(PumpUntil([&] { return readyCount_ == 2; }));
+  g_recorder = Recorder();
+  PumpFor(150);
+  EXPECT_TRUE(g_recorder.records.empty());  // neither a's script nor the old page's timer
+  EXPECT_EQ(readyCount_, 2);
+  EXPECT_STREQ(wkeGetURL(view_), b.c_str());
+
+  wkeRunJS(view_, "setInterval(function () { record('tick'); }, 10);");
+  ASSERT_TRUE(PumpUntil([] { return !g_recorder.records.empty(); }));
+  wkeDestroyWebWindow(view_);
+  g_recorder = Recorder();
+  PumpFor(100);
+  EXPECT_TRUE(g_recorder.records.empty());  // a destroyed window's timers stop
+}
+
 struct CloseState {
   int asked = 0;
   bool answer = false;
