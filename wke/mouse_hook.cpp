@@ -1,5 +1,7 @@
 #include "wke/mouse_hook.h"
 
+#include "app/log.h"
+
 HHOOK MouseHook::hook_ = nullptr;
 HWND MouseHook::target_ = nullptr;
 int MouseHook::lastX_ = -1;
@@ -15,6 +17,8 @@ MouseHook::~MouseHook() {
   if (hook_) {
     UnhookWindowsHookEx(hook_);
     hook_ = nullptr;
+    // Shows in the log that tear-down removed the hook after the engine was finalised.
+    LOG_INFO("mouse hook removed");
   }
 }
 

@@ -33,6 +33,7 @@ Run one group by hand (DISPLAY and a running prefix needed, see scripts/test.sh)
 """
 
 import argparse
+import fcntl
 import http.server
 import importlib.util
 import json
@@ -173,8 +174,11 @@ class Output:
 
     def _read(self, stream):
         for raw in iter(stream.readline, b""):
+            # Windows programs end their lines with "\r\n".
+            line = raw[:-1] if raw.endswith(b"\n") else raw
+            line = line[:-1] if line.endswith(b"\r") else line
             with self.cond:
-                self.lines.append((time.monotonic(), raw.rstrip(b"\n")))
+                self.lines.append((time.monotonic(), line))
                 self.cond.notify_all()
         with self.cond:
             self.ended = True
@@ -338,8 +342,8 @@ class Watcher:
 
     STATE = re.compile(r"window visible=(\d) iconic=(\d) zoomed=(\d) fg=(\d) rect=(-?\d+),(-?\d+),(-?\d+),(-?\d+)")
 
-    def __init__(self, ctx, dismiss_box=False):
-        args = ["watch", WINDOW_TITLE] + (["dismiss"] if dismiss_box else [])
+    def __init__(self, ctx, dismiss_box=False, box_titles=()):
+        args = ["watch", WINDOW_TITLE] + (["dismiss"] if dismiss_box else []) + list(box_titles)
         self.program = ctx.start_windows_program(ctx.probe_exe, args)
 
     def states(self):
@@ -358,6 +362,15 @@ class Watcher:
 
     def lines(self):
         return [raw.decode("utf-8", errors="replace") for _, raw in self.program.out.snapshot()]
+
+    def boxes(self):
+        """The message boxes seen: [(title, text)]."""
+        found = []
+        for line in self.lines():
+            m = re.match(r"box title=(.*?) text=(.*)$", line)
+            if m:
+                found.append(m.groups())
+        return found
 
     def wait_state(self, predicate, timeout=15.0, what="window state"):
         """Waits for a state for which predicate(state) holds; returns it."""
@@ -438,8 +451,10 @@ class Context:
         program.wait_exit(timeout)
         return program
 
-    def watch(self, dismiss_box=False):
-        watcher = Watcher(self, dismiss_box)
+    def watch(self, dismiss_box=False, box_titles=()):
+        """Follows the program's window; reports (and with dismiss_box presses OK on)
+        message boxes titled like the window or with one of box_titles."""
+        watcher = Watcher(self, dismiss_box, box_titles)
         self.watchers.append(watcher)
         return watcher
 
@@ -540,7 +555,21 @@ def main():
             return 2
     for path in args.cases:
         load_cases(path)
-    server = PageServer(args.port)
+    # Every build's test program opens the same port: take it machine-wide.
+    lock = open(os.path.join(tempfile.gettempdir(), "brindlex-e2e-port-%d.lock" % args.port), "w")
+    try:
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except OSError:
+        print("e2e: waiting for port %d (another end-to-end run holds it)" % args.port, flush=True)
+        fcntl.flock(lock, fcntl.LOCK_EX)
+    for attempt in range(600):
+        try:
+            server = PageServer(args.port)
+            break
+        except OSError:  # held by a run that does not take the lock
+            if attempt == 599:
+                raise
+            time.sleep(1)
     failures = []
     selected = [(n, f) for n, f in _CASES if re.search(args.only, n)]
     try:

@@ -319,7 +319,7 @@ TEST_F(StandIn, DocumentTitleCanBeReadAndSet) {
 
 TEST_F(StandIn, TimersRunOnTheUiThreadThroughMessageDispatch) {
   wkeRunJS(view_,
-           "setTimeout(function (x) { record('late ' + x); }, 60, 'arg');"
+           "setTimeout(function (x) { record('late ' + x); }, 300, 'arg');"
            "setTimeout(function () { record('early'); }, 10);"
            "var cancelled = setTimeout(function () { record('cancelled'); }, 20);"
            "clearTimeout(cancelled);"

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/ui_messages.h"
+#include "tests/unit/test_support.h"
 #include "wke/exec_worker.h"
 
 namespace {
@@ -45,16 +46,6 @@ class CallReceiver {
   HWND hwnd_ = nullptr;
 };
 
-std::wstring TempFile(const wchar_t* name) {
-  wchar_t folder[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, folder);
-  return std::wstring(folder) + name + std::to_wstring(GetCurrentProcessId()) + L".txt";
-}
-
-bool Exists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 std::unique_ptr<ExecTask> Task(HWND hwnd, const std::wstring& path,
                                const std::wstring& parameters, int wait,
                                const std::string& callback) {
@@ -71,26 +62,24 @@ std::unique_ptr<ExecTask> Task(HWND hwnd, const std::wstring& path,
 }  // namespace
 
 TEST(RunProgram, WaitReturnsOnlyAfterTheProcessEnded) {
-  const std::wstring marker = TempFile(L"brindlex-exec-wait-");
-  DeleteFileW(marker.c_str());
+  test_support::TempDir folder;
+  const std::wstring marker = folder.File(L"marker.txt");
   // The program's last act is to write the marker, and it exits with a nonzero code,
   // which is not looked at.
   const std::wstring parameters = L"/c echo done> \"" + marker + L"\" & exit 3";
   ASSERT_TRUE(RunProgram(L"cmd.exe", parameters, SW_HIDE, true));
-  EXPECT_TRUE(Exists(marker));
-  DeleteFileW(marker.c_str());
+  EXPECT_TRUE(test_support::PathExists(marker));
 }
 
 TEST(RunProgram, NoWaitStartsTheProgram) {
-  const std::wstring marker = TempFile(L"brindlex-exec-nowait-");
-  DeleteFileW(marker.c_str());
+  test_support::TempDir folder;
+  const std::wstring marker = folder.File(L"marker.txt");
   const std::wstring parameters = L"/c echo done> \"" + marker + L"\"";
   ASSERT_TRUE(RunProgram(L"cmd.exe", parameters, SW_HIDE, false));
   const DWORD start = GetTickCount();
-  while (!Exists(marker) && GetTickCount() - start < 15000) Sleep(50);
-  EXPECT_TRUE(Exists(marker));
-  Sleep(100);  // let cmd close the file before it is removed
-  DeleteFileW(marker.c_str());
+  while (!test_support::PathExists(marker) && GetTickCount() - start < 15000) Sleep(50);
+  EXPECT_TRUE(test_support::PathExists(marker));
+  Sleep(100);  // let cmd close the file before the folder goes
 }
 
 TEST(RunProgram, PathThatCannotBeOpenedFails) {

@@ -6,8 +6,12 @@
 #include <string>
 
 #include "app/ui_messages.h"
+#include "tests/unit/test_support.h"
 #include "wke/wke_api.h"
 #include "wke/wke_window.h"
+
+using test_support::ReadBytes;
+using test_support::WriteBytes;
 
 namespace {
 
@@ -15,26 +19,6 @@ size_t CountLines(const std::string& text) {
   size_t lines = 0;
   for (char c : text) lines += c == '\n';
   return lines;
-}
-
-std::string ReadWhole(const std::wstring& path) {
-  std::string bytes;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "<unreadable>";
-  char chunk[4096];
-  DWORD got = 0;
-  while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got) bytes.append(chunk, got);
-  CloseHandle(file);
-  return bytes;
-}
-
-void WriteWhole(const std::wstring& path, const std::string& bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  DWORD written = 0;
-  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
 }
 
 // The engine resource this test program carries (a blob, not a library).
@@ -83,22 +67,22 @@ TEST_F(EngineInit, EveryInitRewritesTheEngineFileAndLoadsOnlyThatFile) {
   first.Init(false);
   ASSERT_FALSE(first.nodeDllPath.empty());
   EXPECT_NE(first.nodeDllPath.find(L"\\Brindlex\\node.dll"), std::wstring::npos);
-  EXPECT_TRUE(ReadWhole(first.nodeDllPath) == engine);
+  EXPECT_TRUE(ReadBytes(first.nodeDllPath) == engine);
   EXPECT_EQ(g_wkeEnginePath, first.nodeDllPath.c_str());
 
   // A damaged file, longer or shorter, is replaced by the next start.
-  WriteWhole(first.nodeDllPath, engine.substr(0, 1000) + "tampered");
+  ASSERT_TRUE(WriteBytes(first.nodeDllPath, engine.substr(0, 1000) + "tampered"));
   g_wkeEnginePath = nullptr;
   WkeWindow second;
   second.Init(false);
-  EXPECT_TRUE(ReadWhole(second.nodeDllPath) == engine);
+  EXPECT_TRUE(ReadBytes(second.nodeDllPath) == engine);
   EXPECT_EQ(g_wkeEnginePath, second.nodeDllPath.c_str());
 
-  WriteWhole(second.nodeDllPath, engine + "x");
+  ASSERT_TRUE(WriteBytes(second.nodeDllPath, engine + "x"));
   g_wkeEnginePath = nullptr;
   WkeWindow third;
   third.Init(false);
-  EXPECT_TRUE(ReadWhole(third.nodeDllPath) == engine);
+  EXPECT_TRUE(ReadBytes(third.nodeDllPath) == engine);
   EXPECT_EQ(g_wkeEnginePath, third.nodeDllPath.c_str());
 }
 
@@ -106,7 +90,7 @@ TEST_F(EngineInit, DifferentFileThatCannotBeRewrittenIsNotLoaded) {
   WkeWindow window;
   window.Init(false);
   const std::wstring path = window.nodeDllPath;
-  WriteWhole(path, "planted library");
+  ASSERT_TRUE(WriteBytes(path, "planted library"));
   g_wkeEnginePath = nullptr;
   // Held open against writers, as a library loaded by another process would be.
   HANDLE holder = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -120,7 +104,7 @@ TEST_F(EngineInit, DifferentFileThatCannotBeRewrittenIsNotLoaded) {
   EXPECT_EQ(g_wkeEnginePath, nullptr);
   EXPECT_EQ(CountLines(log), 1u) << log;
   EXPECT_EQ(log.rfind("[error ", 0), 0u) << log;
-  EXPECT_EQ(ReadWhole(path), "planted library");
+  EXPECT_EQ(ReadBytes(path), "planted library");
 }
 
 TEST_F(EngineInit, FileThatSomeoneCanStillWriteIsNotLoaded) {

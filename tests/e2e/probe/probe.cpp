@@ -3,8 +3,10 @@
 // stands in for a program that "exec" starts. A GUI-subsystem program, so starting it
 // never opens a console; it writes to the standard output it inherits.
 //
-//   probe watch <title> [dismiss]   report the window's state on every change (and the
-//                                   message box's text; "dismiss" presses its OK button)
+//   probe watch <title> [dismiss] [box title...]
+//                                   report the window's state on every change, and the
+//                                   text of each message box titled <title> or one of the
+//                                   box titles ("*": any); "dismiss" presses its OK button
 //   probe close <title>             ask the window to close through its system menu
 //   probe activate <title>          bring the window to the foreground
 //   probe kill <exe name>           end every process running that file
@@ -24,6 +26,8 @@ namespace {
 
 struct Found {
   const wchar_t* title;
+  wchar_t** boxTitles = nullptr;  // further titles of message boxes to look for
+  int boxTitleCount = 0;
   HWND main = nullptr;
   HWND box = nullptr;
 };
@@ -42,20 +46,30 @@ std::wstring TextOf(HWND hwnd) {
   return text;
 }
 
+bool IsBoxTitle(const Found& found, const std::wstring& text) {
+  if (text == found.title) return true;
+  for (int i = 0; i < found.boxTitleCount; ++i) {
+    if (text == found.boxTitles[i] || wcscmp(found.boxTitles[i], L"*") == 0) return true;
+  }
+  return false;
+}
+
 BOOL CALLBACK OnTopLevel(HWND hwnd, LPARAM param) {
   Found* found = reinterpret_cast<Found*>(param);
-  if (TextOf(hwnd) != found->title) return TRUE;
+  const std::wstring text = TextOf(hwnd);
   if (ClassOf(hwnd) == L"#32770") {
-    if (!found->box) found->box = hwnd;
-  } else if (!found->main) {
+    if (!found->box && IsWindowVisible(hwnd) && IsBoxTitle(*found, text)) found->box = hwnd;
+  } else if (!found->main && text == found->title) {
     found->main = hwnd;
   }
   return TRUE;
 }
 
-Found Find(const wchar_t* title) {
+Found Find(const wchar_t* title, wchar_t** boxTitles = nullptr, int boxTitleCount = 0) {
   Found found;
   found.title = title;
+  found.boxTitles = boxTitles;
+  found.boxTitleCount = boxTitleCount;
   EnumWindows(OnTopLevel, reinterpret_cast<LPARAM>(&found));
   return found;
 }
@@ -99,11 +113,11 @@ BOOL CALLBACK OnBoxChild(HWND child, LPARAM param) {
   return TRUE;
 }
 
-int Watch(const wchar_t* title, bool dismiss) {
+int Watch(const wchar_t* title, bool dismiss, wchar_t** boxTitles, int boxTitleCount) {
   std::string last;
   HWND reportedBox = nullptr;
   for (;;) {
-    Found found = Find(title);
+    Found found = Find(title, boxTitles, boxTitleCount);
     std::string state = DescribeWindow(found.main);
     if (state != last) {
       Emit(state);
@@ -112,7 +126,7 @@ int Watch(const wchar_t* title, bool dismiss) {
     if (found.box && found.box != reportedBox) {
       std::wstring texts;
       EnumChildWindows(found.box, OnBoxChild, reinterpret_cast<LPARAM>(&texts));
-      Emit("box text=" + Utf8(texts));
+      Emit("box title=" + Utf8(TextOf(found.box)) + " text=" + Utf8(texts));
       reportedBox = found.box;
       if (dismiss) {
         Sleep(300);
@@ -214,8 +228,11 @@ int main() {
     return 64;
   }
   const std::wstring command = argv[1];
-  if (command == L"watch" && argc >= 3)
-    return Watch(argv[2], argc >= 4 && wcscmp(argv[3], L"dismiss") == 0);
+  if (command == L"watch" && argc >= 3) {
+    const bool dismiss = argc >= 4 && wcscmp(argv[3], L"dismiss") == 0;
+    const int firstBoxTitle = dismiss ? 4 : 3;
+    return Watch(argv[2], dismiss, argv + firstBoxTitle, argc > firstBoxTitle ? argc - firstBoxTitle : 0);
+  }
   if (command == L"close" && argc >= 3) return Close(argv[2]);
   if (command == L"activate" && argc >= 3) return Activate(argv[2]);
   if (command == L"kill" && argc >= 3) return Kill(argv[2]);
