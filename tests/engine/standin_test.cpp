@@ -296,6 +296,14 @@ TEST_F(StandIn, RunJsAndRunJsWShareTheGlobalContext) {
   EXPECT_EQ(Text(wkeRunJSW(view_, L"'\u5bbd' + typeof window.shared")), u8"\u5bbdnumber");
   EXPECT_EQ(Text(wkeRunJS(view_, "throw new Error('boom')")), "undefined");
   EXPECT_EQ(Text(wkeRunJS(view_, "this syntax is wrong")), "undefined");
+  // A thrown object whose every property access throws is still only reported.
+  EXPECT_EQ(Text(wkeRunJS(view_,
+                          "var evil = {}; ['fileName', 'lineNumber', 'toString', 'valueOf']"
+                          ".forEach(function (k) { Object.defineProperty(evil, k, "
+                          "{ get: function () { throw evil; } }); }); throw evil;")),
+            "undefined");
+  EXPECT_EQ(Text(wkeRunJS(view_, "console.log({ toString: function () { throw 1; } }); 'alive'")),
+            "alive");
   EXPECT_EQ(jsToInt(nullptr, wkeRunJS(view_, "shared")), 5);
 }
 
