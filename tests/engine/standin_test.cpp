@@ -173,6 +173,32 @@ TEST_F(StandIn, WebWindowIsARealBorderlessWindowOfTheGivenSize) {
   EXPECT_FALSE(IsWindow(hwnd));
 }
 
+TEST_F(StandIn, NamesTheProgramDoesNotUseReturnZeroValues) {
+  HMODULE engine = GetModuleHandleW(enginetest::HostPath(ENGINE_TEST_STANDIN_DLL).c_str());
+  ASSERT_NE(engine, nullptr);
+  using IntFn = unsigned(__cdecl*)(void*);
+  using ValueFn = jsValue(__cdecl*)(void*, int);
+  using RealFn = float(__cdecl*)(void*);
+  using DoubleFn = double(__cdecl*)(void*, jsValue);
+  struct Rect {
+    int x, y, w, h;
+  };
+  using RectFn = Rect(__cdecl*)(void*);
+  EXPECT_EQ(reinterpret_cast<IntFn>(GetProcAddress(engine, "wkeVersion"))(view_), 0u);
+  EXPECT_EQ(reinterpret_cast<ValueFn>(GetProcAddress(engine, "jsGetAt"))(nullptr, 3), 0);
+  // Floating-point results come back on the x87 stack; many calls in a row would
+  // overflow it if a stub left it unbalanced.
+  double sum = 0;
+  for (int i = 0; i < 20; ++i) {
+    sum += reinterpret_cast<RealFn>(GetProcAddress(engine, "wkeGetZoomFactor"))(view_);
+    sum += reinterpret_cast<DoubleFn>(GetProcAddress(engine, "jsToDouble"))(nullptr, 0);
+  }
+  EXPECT_EQ(sum, 0.0);
+  Rect rect = {1, 2, 3, 4};
+  rect = reinterpret_cast<RectFn>(GetProcAddress(engine, "wkeGetCaretRect"))(view_);
+  EXPECT_EQ(rect.x + rect.y + rect.w + rect.h, 0);
+}
+
 TEST_F(StandIn, StoragePathsAndDebugConfigAreLogged) {
   StdoutCapture capture;
   wkeSetCookieJarFullPath(view_, L"C:\\cache\\Brindlex");
