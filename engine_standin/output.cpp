@@ -1,5 +1,6 @@
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 
 #include "engine_standin/standin.h"
 
@@ -16,7 +17,19 @@ void Say(const char* format, ...) {
 }
 
 void WriteConsoleLine(const char* utf8Text) {
-  fprintf(stdout, "[console] %s\n", utf8Text);
+  // One call is one line: line breaks in the text are written as \n and \r.
+  std::string line = "[console] ";
+  for (const char* p = utf8Text; *p; ++p) {
+    if (*p == '\n') {
+      line += "\\n";
+    } else if (*p == '\r') {
+      line += "\\r";
+    } else {
+      line += *p;
+    }
+  }
+  line += '\n';
+  fwrite(line.data(), 1, line.size(), stdout);
   fflush(stdout);
 }
 

@@ -248,17 +248,29 @@ void Page::FireEvent(const char* type) {
   duk_pop_3(ctx_);
 }
 
+namespace {
+
+// Reads where the error on the stack top was thrown. Run as a safe call: a thrown
+// object may have getters that throw in turn.
+duk_ret_t ErrorPlace(duk_context* ctx, void* out) {
+  if (!duk_is_object(ctx, -1)) return 0;
+  duk_get_prop_string(ctx, -1, "fileName");
+  duk_get_prop_string(ctx, -2, "lineNumber");
+  if (duk_is_string(ctx, -2) && duk_is_number(ctx, -1)) {
+    *static_cast<std::string*>(out) =
+        " (" + ArgText(ctx, -2) + ":" + std::to_string(duk_get_int(ctx, -1)) + ")";
+  }
+  return 0;
+}
+
+}  // namespace
+
 void Page::ReportError(duk_idx_t index) {
   index = duk_normalize_index(ctx_, index);
   std::string where;
-  if (duk_is_object(ctx_, index)) {
-    duk_get_prop_string(ctx_, index, "fileName");
-    duk_get_prop_string(ctx_, index, "lineNumber");
-    if (duk_is_string(ctx_, -2) && duk_is_number(ctx_, -1)) {
-      where = " (" + ArgText(ctx_, -2) + ":" + std::to_string(duk_get_int(ctx_, -1)) + ")";
-    }
-    duk_pop_2(ctx_);
-  }
+  duk_dup(ctx_, index);
+  duk_safe_call(ctx_, ErrorPlace, &where, 1, 1);
+  duk_pop(ctx_);
   const std::string line = "uncaught " + ArgText(ctx_, index) + where;
   Say("%s", line.c_str());
   AddConsoleLine(view_, line);

@@ -28,7 +28,8 @@ HINSTANCE EngineModule();
 
 // Writes one "[standin] ..." line to standard output and flushes it.
 void Say(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
-// Writes one "[console] text" line to standard output and flushes it.
+// Writes one "[console] text" line to standard output and flushes it; line breaks
+// inside the text are escaped as \n and \r.
 void WriteConsoleLine(const char* utf8Text);
 
 }  // namespace standin

@@ -117,7 +117,7 @@ HttpServer::~HttpServer() {
 
 void HttpServer::Set(const std::string& path, int status, const std::string& body) {
   std::lock_guard<std::mutex> guard(lock_);
-  routes_[path] = Response{status, body};
+  routes_[path] = Response{status, body, std::string()};
 }
 
 void HttpServer::Redirect(const std::string& path, const std::string& location) {

@@ -21,7 +21,7 @@ namespace enginetest {
 std::wstring HostPath(const char* unixPath);
 
 // Dispatches messages until `done` is true or `timeoutMs` passes; returns `done()`.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
 // Dispatches messages for `ms` milliseconds.
 void PumpFor(DWORD ms);
 

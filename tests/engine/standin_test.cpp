@@ -173,6 +173,32 @@ TEST_F(StandIn, WebWindowIsARealBorderlessWindowOfTheGivenSize) {
   EXPECT_FALSE(IsWindow(hwnd));
 }
 
+TEST_F(StandIn, NamesTheProgramDoesNotUseReturnZeroValues) {
+  HMODULE engine = GetModuleHandleW(enginetest::HostPath(ENGINE_TEST_STANDIN_DLL).c_str());
+  ASSERT_NE(engine, nullptr);
+  using IntFn = unsigned(__cdecl*)(void*);
+  using ValueFn = jsValue(__cdecl*)(void*, int);
+  using RealFn = float(__cdecl*)(void*);
+  using DoubleFn = double(__cdecl*)(void*, jsValue);
+  struct Rect {
+    int x, y, w, h;
+  };
+  using RectFn = Rect(__cdecl*)(void*);
+  EXPECT_EQ(reinterpret_cast<IntFn>(GetProcAddress(engine, "wkeVersion"))(view_), 0u);
+  EXPECT_EQ(reinterpret_cast<ValueFn>(GetProcAddress(engine, "jsGetAt"))(nullptr, 3), 0);
+  // Floating-point results come back on the x87 stack; many calls in a row would
+  // overflow it if a stub left it unbalanced.
+  double sum = 0;
+  for (int i = 0; i < 20; ++i) {
+    sum += reinterpret_cast<RealFn>(GetProcAddress(engine, "wkeGetZoomFactor"))(view_);
+    sum += reinterpret_cast<DoubleFn>(GetProcAddress(engine, "jsToDouble"))(nullptr, 0);
+  }
+  EXPECT_EQ(sum, 0.0);
+  Rect rect = {1, 2, 3, 4};
+  rect = reinterpret_cast<RectFn>(GetProcAddress(engine, "wkeGetCaretRect"))(view_);
+  EXPECT_EQ(rect.x + rect.y + rect.w + rect.h, 0);
+}
+
 TEST_F(StandIn, StoragePathsAndDebugConfigAreLogged) {
   StdoutCapture capture;
   wkeSetCookieJarFullPath(view_, L"C:\\cache\\Brindlex");
@@ -296,15 +322,24 @@ TEST_F(StandIn, RunJsAndRunJsWShareTheGlobalContext) {
   EXPECT_EQ(Text(wkeRunJSW(view_, L"'\u5bbd' + typeof window.shared")), u8"\u5bbdnumber");
   EXPECT_EQ(Text(wkeRunJS(view_, "throw new Error('boom')")), "undefined");
   EXPECT_EQ(Text(wkeRunJS(view_, "this syntax is wrong")), "undefined");
+  // A thrown object whose every property access throws is still only reported.
+  EXPECT_EQ(Text(wkeRunJS(view_,
+                          "var evil = {}; ['fileName', 'lineNumber', 'toString', 'valueOf']"
+                          ".forEach(function (k) { Object.defineProperty(evil, k, "
+                          "{ get: function () { throw evil; } }); }); throw evil;")),
+            "undefined");
+  EXPECT_EQ(Text(wkeRunJS(view_, "console.log({ toString: function () { throw 1; } }); 'alive'")),
+            "alive");
   EXPECT_EQ(jsToInt(nullptr, wkeRunJS(view_, "shared")), 5);
 }
 
 TEST_F(StandIn, ConsoleWritesOneLinePerCall) {
   StdoutCapture capture;
   wkeRunJS(view_, "console.log('plain', 1, {}, null); console.info('info \\u00e9'); "
-                  "console.warn('warn'); console.error('error', [1, 2]);");
+                  "console.warn('two\\nlines\\r\\n'); console.error('error', [1, 2]);");
   const std::vector<std::string> expected = {"[console] plain 1 [object Object] null",
-                                             u8"[console] info \u00e9", "[console] warn",
+                                             u8"[console] info \u00e9",
+                                             "[console] two\\nlines\\r\\n",
                                              "[console] error 1,2"};
   EXPECT_EQ(enginetest::LinesStartingWith(capture.Text(), "[console]"), expected);
 }

@@ -1,0 +1,93 @@
+"""The page's "download" over HTTPS from a loopback server whose certificate comes
+from a test authority trusted only inside the test's Wine prefix."""
+import hashlib
+import os
+import subprocess
+import sys
+import time
+
+from e2e import case
+
+TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools")
+sys.path.insert(0, TOOLS)
+import download_server  # noqa: E402  (the body formula the server uses)
+
+
+class TlsServer:
+    """tools/download_server.py with the test certificates, its authority trusted."""
+
+    def __init__(self, t):
+        build = os.path.dirname(t.exe)
+        certs = os.path.join(build, "download-test", "certs")
+        subprocess.run([os.path.join(TOOLS, "make-test-certs.sh"), certs], check=True)
+        trust = os.path.join(build, "tests", "trust_root_ca.exe")
+        t.check(os.path.isfile(trust), "missing %s (build the tests first)" % trust)
+        code, out = t.wine(trust, os.path.join(certs, "ca.der"))
+        t.eq(code, 0, "trusting the test authority: " + out)
+        ports = os.path.join(t.tmp, "ports.sh")
+        self.proc = subprocess.Popen([sys.executable, os.path.join(TOOLS, "download_server.py"),
+                                      "--ports-file", ports, "--certs", certs])
+        for _ in range(100):
+            if os.path.exists(ports):
+                break
+            time.sleep(0.1)
+        self.ports = {}
+        with open(ports) as f:
+            for line in f:
+                name, port = line.split()[1].split("=")
+                self.ports[name] = int(port)
+
+    def url(self, server, route):
+        return "https://127.0.0.1:%d%s" % (self.ports[server], route)
+
+    def stop(self):
+        self.proc.kill()
+        self.proc.wait()
+
+
+def download(t, server, route, name):
+    tls = TlsServer(t)
+    try:
+        target = os.path.join(t.tmp, name)
+        p = t.run("download/download.html",
+                  values={"URL": tls.url(server, route), "PATH": t.winpath(target)})
+    finally:
+        tls.stop()
+    t.eq(p.value("returnedType"), "undefined", "type of download's result")
+    return p, target
+
+
+@case("download over HTTPS reports rising progress, then 1, with the file in place")
+def _(t):
+    size, seed = 400000, 21
+    p, target = download(t, "BRINDLEX_DL_HTTPS",
+                         "/body?size=%d&seed=%d&chunk=16384&delay_ms=10" % (size, seed),
+                         "tls.bin")
+    # The page had its answer before the first byte was reported.
+    lines = p.text().splitlines()
+    answered = [i for i, line in enumerate(lines) if "[console] @returnedType" in line]
+    progressed = [i for i, line in enumerate(lines) if "run js function: onProgress(" in line]
+    t.check(answered and progressed and answered[0] < progressed[0],
+            "download answered after its progress began")
+    percents = p.value("percents")
+    t.check(percents and percents[-1] == 100 and percents.count(100) == 1,
+            "progress should end with one 100: %r" % percents)
+    t.check(all(1 <= a < b for a, b in zip(percents, percents[1:])) and percents[0] >= 1,
+            "progress should rise from at least 1: %r" % percents)
+    t.eq(p.value("finished"), 1, "finished value")
+    with open(target, "rb") as f:
+        t.eq(hashlib.md5(f.read()).hexdigest(),
+             hashlib.md5(download_server.generated_body(size, seed)).hexdigest(), "file MD5")
+    t.check(p.log_has(r"OnDownload.*execute c\+\+ function url: https://127\.0\.0\.1:\d+/body"
+                      r"\?size=400000\S*, callback name: onProgress, finished callbak name: "
+                      r"onFinished$"), "entry log line of download")
+
+
+@case("download from a server with an untrusted certificate reports 0 and leaves no file")
+def _(t):
+    p, target = download(t, "BRINDLEX_DL_HTTPS_UNTRUSTED", "/body?size=50000&seed=22",
+                         "forged.bin")
+    t.eq(p.value("percents"), [], "progress calls")
+    t.eq(p.value("finished"), 0, "finished value")
+    t.check(not os.path.exists(target), "a file was left at the target")
+    t.check(not [n for n in os.listdir(t.tmp) if n.endswith(".part")], "a part file was left")

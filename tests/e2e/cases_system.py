@@ -1,0 +1,77 @@
+"""The system queries: bitness, device number, OS name, program path and version, cid."""
+import re
+
+from e2e import case
+
+UNINSTALL_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Brindlex"
+OS_NAMES = ("xp", "win7", "win8", "win10", "win11")
+VERSION_LINE = "应用程序名称:%s, 版本号:%s"
+PROGRAM_VERSION = "1.0.0.64"
+
+
+def info_line(handler, message):
+    """A level-info record of handler (a WkeFunction member) whose message is message."""
+    return (r"^\[info \d\d:\d\d:\d\d\]\w+\.cpp:\d+ .*\bWkeFunction::" + handler
+            + r"\(.*\) (?:last err: .*\(-?\d+\))?" + re.escape(message) + r"$")
+
+
+def entry_line(handler):
+    return info_line(handler, "execute c++ function")
+
+
+def echo(handler, text):
+    return info_line(handler, "{\n    return %s;\n}" % text)
+
+
+def handler_records(p, handler):
+    """The records from the handler's entry line up to and including its echo."""
+    records = p.records()
+    starts = [i for i, r in enumerate(records) if re.search(entry_line(handler), r, re.M)]
+    if len(starts) != 1:
+        raise AssertionError("%d entry lines for %s:\n%s" % (len(starts), handler, p.describe()))
+    for end in range(starts[0], len(records)):
+        if "return" in records[end] and handler in records[end]:
+            return records[starts[0]:end + 1]
+    raise AssertionError("no echo for %s:\n%s" % (handler, p.describe()))
+
+
+@case("the page reads all six values in their forms, each with its entry line and echo")
+def _(t):
+    t.reg_set(UNINSTALL_KEY, "cid", "e2e-cid-4711")
+    p = t.run("system/queries.html")
+    bits = 64 if t.prefix == "w64" else 32
+    t.eq(p.value("bitsType"), "number", "type of getSysBit()")
+    t.eq(p.value("bits"), bits, "getSysBit()")
+    device = p.value("device")
+    t.check(re.fullmatch(r"[0-9a-f]{32}", device or ""), "device number %r" % device)
+    t.eq(p.value("device2"), device, "second getDeviceNumber()")
+    t.check(p.value("os") in OS_NAMES, "getSysVersion() gave %r" % p.value("os"))
+    t.eq(p.value("path").lower(), t.winpath(t.exe).lower(), "getModuleFilePath()")
+    t.eq(p.value("version"), PROGRAM_VERSION, "getModuleFileVersion()")
+    t.eq(p.value("cid"), "e2e-cid-4711", "getCid()")
+    for handler, text in (("OnGetSystemBit", str(bits)), ("OnGetSysVersion", p.value("os")),
+                          ("OnGetCid", "e2e-cid-4711"), ("OnGetModuleFilePath", p.value("path"))):
+        t.check(p.log_has(echo(handler, text)), "no echo %r for %s:\n%s"
+                % (text, handler, p.describe()))
+    t.eq(len(p.log_matching(echo("OnGetDeviceNumber", device))), 2, "device number echoes")
+
+
+@case("getModuleFileVersion logs three lines: entry, the file's version, the echo")
+def _(t):
+    p = t.run("system/queries.html")
+    lines = handler_records(p, "OnGetModuleFileVersion")
+    t.eq(len(lines), 3, "log lines of the call: %r" % lines)
+    expected = VERSION_LINE % (p.value("path"), PROGRAM_VERSION)
+    t.check(lines[1].endswith(expected) and "FileHelper::GetVersion" in lines[1],
+            "version line %r, expected it to end with %r" % (lines[1], expected))
+    t.check(re.search(echo("OnGetModuleFileVersion", PROGRAM_VERSION), lines[2], re.M),
+            "echo %r" % lines[2])
+
+
+@case("getCid gives the empty text when the uninstall entry holds no cid")
+def _(t):
+    # The program writes its version into the entry at start, but never a cid.
+    t.reg_delete_key(UNINSTALL_KEY)
+    p = t.run("system/queries.html")
+    t.eq(p.value("cid"), "", "getCid()")
+    t.check(p.log_has(echo("OnGetCid", "")), "no empty echo for getCid:\n" + p.describe())
