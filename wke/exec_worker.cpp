@@ -23,6 +23,14 @@ using UniqueHandle = std::unique_ptr<void, HandleCloser>;
 
 bool RunProgram(const std::wstring& path, const std::wstring& parameters, int showCommand,
                 bool wait) {
+  // No program path reaches this length on disk, and the shell does not survive being
+  // handed one: it overruns its own buffers and takes the process down.
+  if (path.size() >= MAX_PATH) {
+    LOG_ERROR("program path too long (%u characters), not started",
+              static_cast<unsigned>(path.size()));
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof(info);
   info.fMask = SEE_MASK_NOCLOSEPROCESS;

@@ -87,6 +87,14 @@ TEST(RunProgram, PathThatCannotBeOpenedFails) {
   EXPECT_FALSE(RunProgram(L"", L"", SW_HIDE, false));
 }
 
+TEST(RunProgram, OverlongPathFailsWithoutReachingTheShell) {
+  // The shell crashes the process on a path this long; the call must fail instead.
+  const std::wstring longPath = L"C:\\brindlex-nope" + std::wstring(1100, L'n') + L".exe";
+  EXPECT_FALSE(RunProgram(longPath, L"", SW_HIDE, false));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+  EXPECT_FALSE(RunProgram(std::wstring(1024 * 1024, L'n'), L"", SW_HIDE, true));
+}
+
 TEST(ExecWorker, ReportsOneWhenTheProgramRanWithWait) {
   CallReceiver receiver;
   ASSERT_NE(receiver.hwnd(), nullptr);
