@@ -357,6 +357,16 @@ def _(t):
     check_teardown(t, p)
 
 
+@case("an exec callback name too long for its call string is logged and never called")
+def _(t):
+    p = t.run("window/long_callback.html", values={"PROBE": t.winpath(t.probe_exe)})
+    t.eq(p.value("short"), 1, "callback with a normal name")
+    t.check(not p.has_value("long"), "the over-long callback was called")
+    t.check(p.log_has(r"^\[error \d\d:\d\d:\d\d\].*callback name too long"),
+            "no error line for the over-long name:\n" + p.describe())
+    t.check(not p.log_has(r"wke run js function: cbxx"), "the over-long call string was run")
+
+
 # --- Dragging by the top band -------------------------------------------------------------
 
 def xdotool(*args):
