@@ -32,7 +32,11 @@ python3 "$root/scripts/demo-server.py" "$root/demo" "$port" 2>"$build/demo-serve
 server_pid=$!
 if [ ! -d "$WINEPREFIX" ]; then
   echo "[run] creating the Wine prefix $WINEPREFIX"
-  wineboot -i >/dev/null 2>&1
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  if ! wineboot -i >/dev/null 2>&1; then
+    echo "[run] could not create the Wine prefix $WINEPREFIX" >&2
+    exit 1
+  fi
   wineserver -w
 fi
 

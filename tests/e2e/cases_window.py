@@ -398,6 +398,13 @@ def _(t):
     xdotool("mousemove", left + 200, top + 10)
     xdotool("mousemove", left + 260, top + 70)
     t.eq(watcher.current()["rect"][:2], (left, top), "position after moves without a press")
+    # A press in the band while another window is in the foreground starts no drag.
+    other = t.start_windows_program(t.probe_exe, ["window", "Other", "8000"])
+    other.wait_log(r"^window: foreground$", 10)
+    watcher.wait_state(lambda s: s["visible"] and not s["fg"], 5, "the window in the background")
+    drag(left + 300, top + 40, 60, 30)
+    t.eq(watcher.current()["rect"][:2], (left, top), "position after a press while in the background")
+    other.kill()
     t.check(p.running(), "the program ended")
     code, out = t.probe("close", "Brindlex")
     p.wait_exit(15)

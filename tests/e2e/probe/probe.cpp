@@ -9,6 +9,8 @@
 //                                   box titles ("*": any); "dismiss" presses its OK button
 //   probe close <title>             ask the window to close through its system menu
 //   probe activate <title>          bring the window to the foreground
+//   probe window <title> <ms>       show a small window of its own at the screen's
+//                                   top left corner, in the foreground, for <ms>
 //   probe kill <exe name>           end every process running that file
 //   probe sleep <ms> [marker file]  wait, then create the marker file
 //   probe run <command line>        start a program with this exact command line (one
@@ -163,6 +165,39 @@ int Activate(const wchar_t* title) {
   return 0;
 }
 
+LRESULT CALLBACK PlainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+int ShowOwnWindow(const wchar_t* title, const wchar_t* milliseconds) {
+  WNDCLASSW windowClass = {};
+  windowClass.lpfnWndProc = PlainWindowProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"BrindlexProbeWindow";
+  windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH));
+  RegisterClassW(&windowClass);
+  HWND hwnd = CreateWindowExW(0, windowClass.lpszClassName, title, WS_POPUP | WS_VISIBLE, 0, 0,
+                              160, 100, nullptr, nullptr, windowClass.hInstance, nullptr);
+  if (!hwnd) return 1;
+  SetForegroundWindow(hwnd);
+  const DWORD end = GetTickCount() + static_cast<DWORD>(_wtoi(milliseconds));
+  bool reported = false;
+  while (GetTickCount() < end) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    if (!reported && GetForegroundWindow() == hwnd) {
+      Emit("window: foreground");
+      reported = true;
+    }
+    Sleep(20);
+  }
+  DestroyWindow(hwnd);
+  return 0;
+}
+
 int Kill(const wchar_t* exeName) {
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return 1;
@@ -224,7 +259,7 @@ int main() {
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (!argv || argc < 2) {
-    fprintf(stderr, "usage: probe watch|close|activate|kill|sleep|run ...\n");
+    fprintf(stderr, "usage: probe watch|close|activate|window|kill|sleep|run ...\n");
     return 64;
   }
   const std::wstring command = argv[1];
@@ -235,6 +270,7 @@ int main() {
   }
   if (command == L"close" && argc >= 3) return Close(argv[2]);
   if (command == L"activate" && argc >= 3) return Activate(argv[2]);
+  if (command == L"window" && argc >= 4) return ShowOwnWindow(argv[2], argv[3]);
   if (command == L"kill" && argc >= 3) return Kill(argv[2]);
   if (command == L"sleep" && argc >= 3) return SleepThenMark(argv[2], argc >= 4 ? argv[3] : nullptr);
   if (command == L"run" && argc >= 3) return Run(argv[2]);
