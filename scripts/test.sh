@@ -4,7 +4,13 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 started=$(date +%s)
-stage() { printf '[test] %s (%ds)\n' "$1" $(( $(date +%s) - started )); }
+stage_started=$started
+# Each stage's own duration, and the run's total so far.
+stage() {
+  local now; now=$(date +%s)
+  printf '[test] %s (%ds, total %ds)\n' "$1" $(( now - stage_started )) $(( now - started ))
+  stage_started=$now
+}
 
 "$root/scripts/setup.sh"
 stage "setup done"
@@ -13,7 +19,7 @@ build=${BRINDLEX_BUILD:-$root/build}
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
   >/dev/null
 cmake --build "$build"
-stage "build done"
+stage "configure and build done"
 
 cleanup() {
   "$root/scripts/wine-prefixes.sh" "$build/wine" stop || true
@@ -23,5 +29,17 @@ trap cleanup EXIT
 start_display
 "$root/scripts/wine-prefixes.sh" "$build/wine"
 stage "wine prefixes ready"
-ctest --test-dir "$build" --output-on-failure -j2 "$@"
+status=0
+ctest --test-dir "$build" --output-on-failure -j2 "$@" | tee "$build/ctest-output.log" || status=$?
+# Time spent in each group of tests (a group's runs in both prefixes and code pages).
+awk '/Test +#[0-9]+: / && / sec$/ {
+       for (i = 1; i <= NF; i++) if ($i ~ /^#[0-9]+:$/) name = $(i + 1)
+       sub(/_(w32|w64)(_cp[0-9]+)?$/, "", name)
+       if (!(name in seconds)) order[++groups] = name
+       seconds[name] += $(NF - 1); count[name]++
+     }
+     END { for (g = 1; g <= groups; g++)
+             printf "[test] group %s: %d tests, %.0fs\n", order[g], count[order[g]], seconds[order[g]] }' \
+  "$build/ctest-output.log"
 stage "tests done"
+exit $status

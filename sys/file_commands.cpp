@@ -10,6 +10,9 @@
 
 namespace {
 
+// Characters, terminator included, that environment expansion can produce.
+constexpr DWORD kExpandLimit = 32767;
+
 // Switches the calling thread's WOW64 file-system redirection off for the life of the
 // object, on 64-bit Windows only. The entry points are looked up at run time because
 // 32-bit Windows XP's kernel32 lacks them.
@@ -93,7 +96,9 @@ std::wstring ExpandPath(const std::wstring& text) {
   for (int attempt = 0; attempt < 4; ++attempt) {
     const DWORD needed = ExpandEnvironmentStringsW(text.c_str(), buffer.data(),
                                                    static_cast<DWORD>(buffer.size()));
-    if (needed == 0) return {};
+    // The platform cannot expand to more than its limit; a result that reaches it
+    // may be cut, and a cut path names the wrong file.
+    if (needed == 0 || needed >= kExpandLimit) return {};
     if (needed <= buffer.size()) return std::wstring(buffer.data(), wcsnlen(buffer.data(), buffer.size()));
     buffer.assign(needed, L'\0');
   }

@@ -26,7 +26,7 @@ bool Move(const std::wstring& oldPath, const std::wstring& newPath);
 // Deletes path, or moves it aside when it cannot be deleted.
 bool Remove(const std::wstring& path);
 // text with each %NAME% replaced by the variable's value, however long the result;
-// empty when the expansion fails.
+// empty when the expansion fails or reaches the platform's limit of 32 767 characters.
 std::wstring ExpandPath(const std::wstring& text);
 
 }  // namespace FileCommands

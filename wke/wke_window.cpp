@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <type_traits>
+#include <utility>
 
 #include "app/ansi_text.h"
 #include "app/helper.h"
@@ -67,6 +68,23 @@ bool FileHoldsExactly(HANDLE file, const unsigned char* data, DWORD size) {
   return true;
 }
 
+enum class EngineFile { kExact, kUnopened, kDifferent };
+
+// Opens path for reading with writers shut out; *held keeps it open only when the
+// file holds exactly the engine's bytes.
+EngineFile OpenExactEngine(const std::wstring& path, const unsigned char* engine, DWORD size,
+                           UniqueFile* held) {
+  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) {
+    file.release();
+    return EngineFile::kUnopened;
+  }
+  if (!FileHoldsExactly(file.get(), engine, size)) return EngineFile::kDifferent;
+  *held = std::move(file);
+  return EngineFile::kExact;
+}
+
 }  // namespace
 
 void SetEngineResourceModule(HMODULE module) { g_engineResourceModule = module; }
@@ -80,30 +98,34 @@ WkeWindow::~WkeWindow() {
 void WkeWindow::Init(bool rechargeFlag) {
   recharge = rechargeFlag;
   nodeDllPath = Helper::GetCachePath(std::wstring(L"node.dll"));
-  if (!Helper::ExtractResourceToFile(g_engineResourceModule, kEngineResourceId, kEngineResourceType,
-                                     nodeDllPath.c_str())) {
+  const unsigned char* engine = nullptr;
+  DWORD engineSize = 0;
+  if (!EngineResource(&engine, &engineSize)) {
     LOG_ERROR("node.dll释放失败");
     return;
   }
   // The cache folder is writable by other users while this process is elevated: load
   // the file only when it is exactly the embedded engine, and keep writers out from
-  // the comparison until the library is loaded.
-  const unsigned char* engine = nullptr;
-  DWORD engineSize = 0;
-  if (!EngineResource(&engine, &engineSize)) {
-    LOG_ERROR("engine resource unreadable, node.dll not loaded");
-    return;
-  }
-  UniqueFile file(CreateFileW(nodeDllPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) {
-    file.release();
-    LOG_ERROR("node.dll cannot be opened for checking, not loaded");
-    return;
-  }
-  if (!FileHoldsExactly(file.get(), engine, engineSize)) {
-    LOG_ERROR("node.dll on disk differs from the embedded engine, not loaded");
-    return;
+  // the comparison until the library is loaded. A file the last start left intact is
+  // used as it is; rewriting tens of megabytes at every start only costs time.
+  UniqueFile file;
+  if (OpenExactEngine(nodeDllPath, engine, engineSize, &file) != EngineFile::kExact) {
+    file.reset();
+    if (!Helper::ExtractResourceToFile(g_engineResourceModule, kEngineResourceId,
+                                       kEngineResourceType, nodeDllPath.c_str())) {
+      LOG_ERROR("node.dll释放失败");
+      return;
+    }
+    switch (OpenExactEngine(nodeDllPath, engine, engineSize, &file)) {
+      case EngineFile::kExact:
+        break;
+      case EngineFile::kUnopened:
+        LOG_ERROR("node.dll cannot be opened for checking, not loaded");
+        return;
+      case EngineFile::kDifferent:
+        LOG_ERROR("node.dll on disk differs from the embedded engine, not loaded");
+        return;
+    }
   }
   g_wkeEnginePath = nodeDllPath.c_str();
   LoadWkeApi(nullptr);

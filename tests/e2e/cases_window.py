@@ -284,11 +284,12 @@ def _(t):
     left, top, right, bottom = shown["rect"]
     normal = lambda s: s["visible"] and not s["iconic"] and not s["zoomed"]
     state_after("minimize", lambda s: s["iconic"], "a minimized window")
-    restored = state_after("restore", normal, "a restored window")
-    t.eq(restored["rect"], shown["rect"], "rectangle after restore")
+    # Restoring passes through states in between (shown, not minimized, still at the
+    # minimized position); wait for the restored rectangle itself.
+    restored = lambda s: normal(s) and s["rect"] == shown["rect"]
+    state_after("restore", restored, "the window restored to %s" % (shown["rect"],))
     state_after("maximize", lambda s: s["zoomed"] and not s["iconic"], "a maximized window")
-    restored = state_after("restore2", normal, "a restored window")
-    t.eq(restored["rect"], shown["rect"], "rectangle after the second restore")
+    state_after("restore2", restored, "the window restored to %s" % (shown["rect"],))
     moved = (left + 10, top - 5, right + 10, bottom - 5)
     state_after("move1", lambda s: s["rect"] == moved, "the window moved by (10, -5)")
     moved = (left + 20, top - 10, right + 20, bottom - 10)
@@ -355,6 +356,16 @@ def _(t):
     t.check(p.log_has(entry_line("OnClose")), "no entry line for close")
     check_no_echo(t, p)
     check_teardown(t, p)
+
+
+@case("an exec callback name too long for its call string is logged and never called")
+def _(t):
+    p = t.run("window/long_callback.html", values={"PROBE": t.winpath(t.probe_exe)})
+    t.eq(p.value("short"), 1, "callback with a normal name")
+    t.check(not p.has_value("long"), "the over-long callback was called")
+    t.check(p.log_has(r"^\[error \d\d:\d\d:\d\d\].*callback name too long"),
+            "no error line for the over-long name:\n" + p.describe())
+    t.check(not p.log_has(r"wke run js function: cbxx"), "the over-long call string was run")
 
 
 # --- Dragging by the top band -------------------------------------------------------------

@@ -59,7 +59,7 @@ TEST_F(EngineInit, MissingResourceGivesExactlyOneErrorLineAndNoBox) {
   EXPECT_TRUE(window.recharge);
 }
 
-TEST_F(EngineInit, EveryInitRewritesTheEngineFileAndLoadsOnlyThatFile) {
+TEST_F(EngineInit, MissingOrDamagedEngineFileIsRewrittenAndOnlyThatFileLoaded) {
   const std::string engine = EmbeddedEngine();
   ASSERT_GT(engine.size(), 64u * 1024);  // more than one comparison chunk
 
@@ -84,6 +84,33 @@ TEST_F(EngineInit, EveryInitRewritesTheEngineFileAndLoadsOnlyThatFile) {
   third.Init(false);
   EXPECT_TRUE(ReadBytes(third.nodeDllPath) == engine);
   EXPECT_EQ(g_wkeEnginePath, third.nodeDllPath.c_str());
+}
+
+TEST_F(EngineInit, ExactEngineFileIsLoadedWithoutBeingWrittenAgain) {
+  WkeWindow first;
+  first.Init(false);
+  const std::wstring path = first.nodeDllPath;
+  ASSERT_TRUE(ReadBytes(path) == EmbeddedEngine());
+  // Mark the file with a write time of its own; a rewrite would replace it.
+  FILETIME marked = {0x12345678u, 0x01d00000u};
+  HANDLE stamp = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(stamp, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(SetFileTime(stamp, nullptr, nullptr, &marked));
+  CloseHandle(stamp);
+  g_wkeEnginePath = nullptr;
+
+  WkeWindow next;
+  testing::internal::CaptureStdout();
+  next.Init(false);
+  const std::string log = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(log, "");
+  EXPECT_EQ(g_wkeEnginePath, next.nodeDllPath.c_str());
+  EXPECT_TRUE(ReadBytes(path) == EmbeddedEngine());
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  ASSERT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data));
+  EXPECT_EQ(data.ftLastWriteTime.dwLowDateTime, marked.dwLowDateTime);
+  EXPECT_EQ(data.ftLastWriteTime.dwHighDateTime, marked.dwHighDateTime);
 }
 
 TEST_F(EngineInit, DifferentFileThatCannotBeRewrittenIsNotLoaded) {

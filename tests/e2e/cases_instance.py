@@ -1,0 +1,43 @@
+"""Single instance: many starts at the same moment leave exactly one program."""
+import time
+
+from e2e import START_PATH, case
+
+STARTS = 20
+
+
+@case("20 starts at the same moment: one program runs the page, the others exit 0 at once")
+def _(t):
+    programs = [t.start("instance/stay.html") for _ in range(STARTS)]
+    started = time.monotonic()
+    # Every start but one ends by itself; the one left is the program.
+    ended = {}
+    deadline = started + 120
+    while len(ended) < STARTS - 1 and time.monotonic() < deadline:
+        for i, p in enumerate(programs):
+            if i not in ended and not p.running():
+                ended[i] = time.monotonic() - started
+        time.sleep(0.05)
+    quitters = [p for p in programs if not p.running()]
+    survivors = [p for p in programs if p.running()]
+    t.eq(len(survivors), 1, "programs still running after the others ended")
+    survivor = survivors[0]
+    for p in quitters:
+        p.wait_exit(5)  # exit code 0
+        t.eq(p.records(), [], "log lines of a start that found the program running")
+        t.eq(p.console(), [], "console lines of a start that found the program running")
+    # "At once": without waiting for the page or the window of the one that runs.
+    slowest = max(ended.values()) if ended else 0.0
+    print("  %d starts ended in %.1fs at most (median %.1fs)"
+          % (len(ended), slowest, sorted(ended.values())[len(ended) // 2] if ended else 0.0))
+    t.check(slowest < 60, "a start that found the program running took %.1fs" % slowest)
+    survivor.wait_console("run", 60)
+    t.check(survivor.running(), "the remaining program ended")
+    # The page ran once, in the survivor, and the service was asked for it once.
+    runs = [line for p in programs for line in p.console() if line.startswith("@run ")]
+    t.eq(len(runs), 1, "page runs: %r" % runs)
+    t.eq(len(t.server.requested(START_PATH)), 1, "start page requests")
+    code, out = t.probe("close", "Brindlex")
+    t.eq(code, 0, "probe close: " + out)
+    survivor.wait_exit(15)
+    t.check(not survivor.has_value("done"), "the page closed itself")
