@@ -199,52 +199,53 @@ int ShowOwnWindow(const wchar_t* title, const wchar_t* milliseconds) {
   return 0;
 }
 
-// Prints "private <bytes>" for each running process named exeName: the committed
-// private memory the system charges to it, as a leak check reads it from outside.
-int Memory(const wchar_t* exeName) {
+// Opens every running process named exeName with the given rights and hands it to
+// visit; returns how many visits succeeded, or -1 when the list cannot be read.
+template <typename Visit>
+int ForEachProcessNamed(const wchar_t* exeName, DWORD rights, Visit visit) {
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return 1;
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
   PROCESSENTRY32W entry = {};
   entry.dwSize = sizeof(entry);
-  int found = 0;
+  int done = 0;
   for (BOOL more = Process32FirstW(snapshot, &entry); more;
        more = Process32NextW(snapshot, &entry)) {
     if (_wcsicmp(entry.szExeFile, exeName) != 0) continue;
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
-                                 entry.th32ProcessID);
+    HANDLE process = OpenProcess(rights, FALSE, entry.th32ProcessID);
     if (!process) continue;
-    PROCESS_MEMORY_COUNTERS_EX counters = {};
-    counters.cb = sizeof(counters);
-    if (GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                             sizeof(counters))) {
-      Emit("private " + std::to_string(static_cast<unsigned long long>(counters.PrivateUsage)) +
-           " working " + std::to_string(static_cast<unsigned long long>(counters.WorkingSetSize)));
-      ++found;
-    }
+    if (visit(process)) ++done;
     CloseHandle(process);
   }
   CloseHandle(snapshot);
-  return found ? 0 : 1;
+  return done;
+}
+
+// Prints "private <bytes> working <bytes>" for each running process named exeName:
+// the memory the system charges to it, as a leak check reads it from outside.
+int Memory(const wchar_t* exeName) {
+  const int found = ForEachProcessNamed(
+      exeName, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, [](HANDLE process) {
+        PROCESS_MEMORY_COUNTERS_EX counters = {};
+        counters.cb = sizeof(counters);
+        if (!GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                                  sizeof(counters))) {
+          return false;
+        }
+        Emit("private " + std::to_string(static_cast<unsigned long long>(counters.PrivateUsage)) +
+             " working " + std::to_string(static_cast<unsigned long long>(counters.WorkingSetSize)));
+        return true;
+      });
+  return found > 0 ? 0 : 1;
 }
 
 int Kill(const wchar_t* exeName) {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return 1;
-  PROCESSENTRY32W entry = {};
-  entry.dwSize = sizeof(entry);
-  int killed = 0;
-  for (BOOL more = Process32FirstW(snapshot, &entry); more;
-       more = Process32NextW(snapshot, &entry)) {
-    if (_wcsicmp(entry.szExeFile, exeName) != 0) continue;
-    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
-    if (!process) continue;
-    if (TerminateProcess(process, 1)) {
-      WaitForSingleObject(process, 5000);
-      ++killed;
-    }
-    CloseHandle(process);
-  }
-  CloseHandle(snapshot);
+  const int killed = ForEachProcessNamed(exeName, PROCESS_TERMINATE | SYNCHRONIZE,
+                                         [](HANDLE process) {
+    if (!TerminateProcess(process, 1)) return false;
+    WaitForSingleObject(process, 5000);
+    return true;
+  });
+  if (killed < 0) return 1;
   Emit("killed " + std::to_string(killed));
   return 0;
 }
