@@ -534,9 +534,9 @@ class Context:
 def load_cases(path):
     sys.path.insert(0, HERE)
     sys.modules.setdefault("e2e", sys.modules[__name__])
-    spec = importlib.util.spec_from_file_location(os.path.basename(path)[:-3], path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module_source = importlib.util.spec_from_file_location(os.path.basename(path)[:-3], path)
+    module = importlib.util.module_from_spec(module_source)
+    module_source.loader.exec_module(module)
 
 
 def main():
