@@ -5,14 +5,10 @@
 #include <memory>
 #include <type_traits>
 
+#include "app/unique_handle.h"
 #include "store/registry_helper.h"
 
 namespace {
-
-struct KeyCloser {
-  void operator()(HKEY key) const { RegCloseKey(key); }
-};
-using UniqueKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
 
 constexpr DWORD kReadBufferBytes = 2048;
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "app/unique_handle.h"
 #include "sys/md5.h"
 
 namespace MachineIdentity {
@@ -16,16 +17,6 @@ constexpr uint32_t kOidPermanentAddress = 0x01010101;
 constexpr uint32_t kOidCurrentAddress = 0x01010102;
 // The two registry values hold short identifiers; a longer value reads as empty.
 constexpr size_t kMachineValueBufferSize = 260;
-
-struct HandleCloser {
-  void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using UniqueHandle = std::unique_ptr<void, HandleCloser>;
-
-struct KeyCloser {
-  void operator()(HKEY key) const { RegCloseKey(key); }
-};
-using UniqueKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
 
 class NdisDevice : public AdapterDevice {
  public:

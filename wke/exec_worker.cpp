@@ -8,18 +8,8 @@
 #include "app/ansi_text.h"
 #include "app/log.h"
 #include "app/ui_messages.h"
+#include "app/unique_handle.h"
 #include "wke/modal_box.h"
-
-namespace {
-
-struct HandleCloser {
-  void operator()(HANDLE handle) const {
-    if (handle) CloseHandle(handle);
-  }
-};
-using UniqueHandle = std::unique_ptr<void, HandleCloser>;
-
-}  // namespace
 
 bool RunProgram(const std::wstring& path, const std::wstring& parameters, int showCommand,
                 bool wait) {

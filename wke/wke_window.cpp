@@ -11,6 +11,7 @@
 #include "app/helper.h"
 #include "app/log.h"
 #include "app/ui_messages.h"
+#include "app/unique_handle.h"
 #include "net/curl_request.h"
 #include "net/download_worker.h"
 #include "store/registry_helper.h"
@@ -35,11 +36,6 @@ constexpr wchar_t kDisplayVersion[] = L"DisplayVersion";
 wkeWebView g_destroyedView = nullptr;
 
 HMODULE g_engineResourceModule = nullptr;
-
-struct FileCloser {
-  void operator()(HANDLE file) const { CloseHandle(file); }
-};
-using UniqueFile = std::unique_ptr<std::remove_pointer_t<HANDLE>, FileCloser>;
 
 // The engine resource of the program's own file, as mapped bytes.
 bool EngineResource(const unsigned char** data, DWORD* size) {
@@ -73,8 +69,8 @@ enum class EngineFile { kExact, kUnopened, kDifferent };
 // Opens path for reading with writers shut out; *held keeps it open only when the
 // file holds exactly the engine's bytes.
 EngineFile OpenExactEngine(const std::wstring& path, const unsigned char* engine, DWORD size,
-                           UniqueFile* held) {
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                           UniqueHandle* held) {
+  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.get() == INVALID_HANDLE_VALUE) {
     file.release();
@@ -108,7 +104,7 @@ void WkeWindow::Init(bool rechargeFlag) {
   // the file only when it is exactly the embedded engine, and keep writers out from
   // the comparison until the library is loaded. A file the last start left intact is
   // used as it is; rewriting tens of megabytes at every start only costs time.
-  UniqueFile file;
+  UniqueHandle file;
   if (OpenExactEngine(nodeDllPath, engine, engineSize, &file) != EngineFile::kExact) {
     file.reset();
     if (!Helper::ExtractResourceToFile(g_engineResourceModule, kEngineResourceId,
