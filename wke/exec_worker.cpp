@@ -1,9 +1,7 @@
 #include "wke/exec_worker.h"
 
+#include <process.h>
 #include <shellapi.h>
-
-#include <exception>
-#include <thread>
 
 #include "app/ansi_text.h"
 #include "app/log.h"
@@ -42,14 +40,36 @@ void RunExecTask(std::unique_ptr<ExecTask> task) {
   PostScriptCall(task->hwnd, kExecCallBufferSize, task->callbackName.c_str(), ok ? 1 : 0);
 }
 
+namespace {
+
+unsigned __stdcall RunDetachedBody(void* parameter) {
+  std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(parameter));
+  (*body)();
+  return 0;
+}
+
+}  // namespace
+
 bool StartDetachedThread(std::function<void()> body) {
-  try {
-    std::thread(std::move(body)).detach();
-    return true;
-  } catch (const std::exception& error) {
-    LOG_ERROR("worker thread not started: %s", error.what());
+  // A plain Windows thread rather than a detached std::thread: the toolchain's thread
+  // library races when a detached thread ends while it is being detached, and then
+  // hands one thread's start record to another (a worker that never runs, or runs
+  // with a null argument).
+  std::unique_ptr<std::function<void()>> payload(new (std::nothrow)
+                                                     std::function<void()>(std::move(body)));
+  if (!payload) {
+    LOG_ERROR("worker thread not started: out of memory");
     return false;
   }
+  const uintptr_t thread =
+      _beginthreadex(nullptr, 0, RunDetachedBody, payload.get(), 0, nullptr);
+  if (thread == 0) {
+    LOG_ERROR("worker thread not started: errno %d", errno);
+    return false;
+  }
+  payload.release();
+  CloseHandle(reinterpret_cast<HANDLE>(thread));
+  return true;
 }
 
 void StartExecWorker(std::unique_ptr<ExecTask> task, const DetachedThreadStarter& start) {

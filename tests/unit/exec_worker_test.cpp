@@ -2,8 +2,10 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/ui_messages.h"
 #include "tests/unit/test_support.h"
@@ -142,4 +144,25 @@ TEST(ExecWorker, CallbackNameTooLongForItsBufferIsNotPosted) {
   const std::string log = testing::internal::GetCapturedStdout();
   EXPECT_EQ(receiver.NextCall(300), "<none>");
   EXPECT_NE(log.find("[error"), std::string::npos) << log;
+}
+
+TEST(DetachedThread, EveryBodyRunsExactlyOnceWithItsOwnData) {
+  // Workers that end at once, started back to back: the moment a thread ends while
+  // it is still being let go is where a start record can go to the wrong thread.
+  constexpr int kThreads = 3000;
+  std::vector<std::atomic<int>> runs(kThreads);
+  std::atomic<int> finished{0};
+  for (int i = 0; i < kThreads; ++i) {
+    auto payload = std::make_unique<int>(i);
+    int* raw = payload.release();
+    ASSERT_TRUE(StartDetachedThread([raw, &runs, &finished] {
+      std::unique_ptr<int> index(raw);
+      ++runs[*index];
+      ++finished;
+    }));
+  }
+  const DWORD start = GetTickCount();
+  while (finished.load() < kThreads && GetTickCount() - start < 30000) Sleep(10);
+  ASSERT_EQ(finished.load(), kThreads);
+  for (int i = 0; i < kThreads; ++i) ASSERT_EQ(runs[i].load(), 1) << "body " << i;
 }
