@@ -5,9 +5,12 @@
 
 jsValue WkeFunction::OnSetData(jsExecState es, void* param) {
   const std::string key = ArgUtf8(es, 0);
-  const std::string value = ArgUtf8(es, 1);
+  std::string value = ArgUtf8(es, 1);
   LOG_INFO("execute c++ function key: %s, value: %s", key.c_str(), value.c_str());
-  Bridge(param)->dataMap[key] = value;
+  // Swapped in rather than assigned: assignment keeps the old buffer when the new value
+  // fits it, so a key that once held megabytes would hold them until the program ends.
+  // The old value leaves with `value`.
+  Bridge(param)->dataMap[key].swap(value);
   ECHO_TRUE(LOG_INFO);
   return jsBoolean(true);
 }

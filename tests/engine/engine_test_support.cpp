@@ -6,7 +6,21 @@
 #include <cstdio>
 #include <sstream>
 
+#include "wke/wke_api.h"
+
 namespace enginetest {
+
+bool EnsureStandInLoaded(bool* freshlyLoaded) {
+  static const std::wstring path = HostPath(ENGINE_TEST_STANDIN_DLL);
+  if (freshlyLoaded) *freshlyLoaded = false;
+  HMODULE engine = GetModuleHandleW(path.c_str());
+  if (engine && WkeApi.wkeRunJS == GetProcAddress(engine, "wkeRunJS")) return true;
+  g_wkeEnginePath = path.c_str();
+  const bool loaded = LoadWkeApi(nullptr) == 1;
+  g_wkeEnginePath = nullptr;
+  if (freshlyLoaded) *freshlyLoaded = loaded;
+  return loaded;
+}
 
 std::wstring HostPath(const char* unixPath) {
   std::wstring path = L"Z:";

@@ -20,6 +20,11 @@ namespace enginetest {
 // "/work/build/x.dll" -> "Z:\work\build\x.dll" (Wine maps Z: to the root).
 std::wstring HostPath(const char* unixPath);
 
+// Makes the stand-in engine the one the product's calls reach, loading it when it is
+// not (or another engine was loaded since). *freshlyLoaded tells whether it was just
+// loaded, so callers can redo their global bindings.
+bool EnsureStandInLoaded(bool* freshlyLoaded = nullptr);
+
 // Dispatches messages until `done` is true or `timeoutMs` passes; returns `done()`.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
 // Dispatches messages for `ms` milliseconds.

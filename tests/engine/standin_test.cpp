@@ -78,15 +78,13 @@ void BindTestFunctions() {
 }
 
 bool EnsureStandIn() {
-  static bool loaded = false;
-  static const std::wstring path = enginetest::HostPath(ENGINE_TEST_STANDIN_DLL);
-  HMODULE engine = GetModuleHandleW(path.c_str());
-  if (loaded && engine && WkeApi.wkeRunJS == GetProcAddress(engine, "wkeRunJS")) return true;
-  g_wkeEnginePath = path.c_str();
-  loaded = LoadWkeApi(nullptr) == 1;
-  g_wkeEnginePath = nullptr;
-  if (loaded) BindTestFunctions();  // bound before any window exists
-  return loaded;
+  static bool bound = false;
+  bool fresh = false;
+  if (!enginetest::EnsureStandInLoaded(&fresh)) return false;
+  // Bound before any window exists, and again whenever the engine was loaded anew.
+  if (fresh || !bound) BindTestFunctions();
+  bound = true;
+  return true;
 }
 
 std::string Text(jsValue value) { return jsToString(nullptr, value); }
