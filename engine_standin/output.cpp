@@ -12,7 +12,11 @@ void Say(const char* format, ...) {
   va_start(args, format);
   vsnprintf(text, sizeof(text), format, args);
   va_end(args);
-  fprintf(stdout, "[standin] %s\n", text);
+  // Formatted first and written in one call: the formatted-print family writes a
+  // character at a time under a lock the host's log writer does not share, so its
+  // lines could be cut by the host's.
+  const std::string line = std::string("[standin] ") + text + "\n";
+  fwrite(line.data(), 1, line.size(), stdout);
   fflush(stdout);
 }
 
