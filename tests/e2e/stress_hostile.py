@@ -89,7 +89,7 @@ def _(t):
             f.write(os.urandom(100 + i))
     routes = {"/small": Route(body=b"s" * 2000, content_type="application/octet-stream")}
     values = {"SEED": int(os.environ.get("HOSTILE_SEED", "20261208")), "ROUNDS": ROUNDS,
-              "WARMUP_ROUNDS": max(ROUNDS // 7, 20), "TMP": t.winpath(t.tmp), "HUGE_EVERY": 20,
+              "WARMUP_ROUNDS": int(os.environ.get("HOSTILE_WARMUP", max(ROUNDS // 7, 20))), "TMP": t.winpath(t.tmp), "HUGE_EVERY": int(os.environ.get("HOSTILE_HUGE_EVERY", "20")),
               "SERVER": "http://127.0.0.1:%d" % t.args.port, "SETTLE_MS": 4000,
               "ONLY": [n for n in os.environ.get("HOSTILE_ONLY", "").split(",") if n]}
     # Relative paths the page passes land in the case's folder.
@@ -107,7 +107,12 @@ def _(t):
     after, after_readings = settled_private_bytes(t)
     t.check(p.running(), "the program ended during the campaign\n" + p.describe())
     drop_marker(t, "go2")
-    p.wait_exit(60)
+    try:
+        p.wait_exit(60)
+    finally:
+        if os.environ.get("HOSTILE_DUMP"):
+            with open(os.environ["HOSTILE_DUMP"], "wb") as f:
+                f.writelines(raw + b"\n" for _, raw in p.out.snapshot())
     calls = p.value("calls")
     per_function = p.value("perFunction")
     print("hostile: %d calls (%d in warm-up, %d in the campaign, %d of close); private "
