@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "app/ansi_text.h"
@@ -18,8 +20,36 @@ constexpr WORD kColorError = 4;
 constexpr WORD kColorDefault = 7;
 
 // A line is assembled per thread (head, then message) and written in one piece, so
-// lines of different threads never interleave mid-line.
-thread_local std::string t_pendingHead;
+// lines of different threads never interleave mid-line. The head waits in a system
+// thread slot rather than a thread_local: the toolchain's thread-local support hands
+// every thread's copies to its thread library's key table, whose lock threads that end
+// can leave held, and the program's exit then hangs on it.
+DWORD PendingHeadSlot() {
+  static const DWORD slot = TlsAlloc();
+  return slot;
+}
+
+void SetPendingHead(std::string head) {
+  const DWORD slot = PendingHeadSlot();
+  if (slot == TLS_OUT_OF_INDEXES) return;  // the line goes out without its head
+  std::unique_ptr<std::string> previous(static_cast<std::string*>(TlsGetValue(slot)));
+  std::unique_ptr<std::string> pending(new (std::nothrow) std::string(std::move(head)));
+  if (pending && TlsSetValue(slot, pending.get())) {
+    pending.release();
+  } else {
+    TlsSetValue(slot, nullptr);
+  }
+}
+
+// The head set last on this thread, leaving the slot empty so an ended thread
+// leaves nothing behind.
+std::string TakePendingHead() {
+  const DWORD slot = PendingHeadSlot();
+  if (slot == TLS_OUT_OF_INDEXES) return std::string();
+  std::unique_ptr<std::string> pending(static_cast<std::string*>(TlsGetValue(slot)));
+  TlsSetValue(slot, nullptr);
+  return pending ? std::move(*pending) : std::string();
+}
 
 CRITICAL_SECTION* OutputLock() {
   static CRITICAL_SECTION lock = [] {
@@ -54,8 +84,7 @@ void SetColor(WORD attribute) {
 }
 
 void WriteLine(const char* message) {
-  std::string line;
-  line.swap(t_pendingHead);
+  std::string line = TakePendingHead();
   line += message;
   line += '\n';
   EnterCriticalSection(OutputLock());
@@ -78,18 +107,20 @@ void LogHeader(const char* level, const char* buildTime, const char* sourcePath,
   const DWORD lastError = GetLastError();
   const char* fileName = PathFindFileNameA(sourcePath);
   if (lastError == 0) {
-    t_pendingHead = FormatHead("[%s %s]%s:%d %s ", level, buildTime, fileName, line,
-                               functionSignature);
+    SetPendingHead(FormatHead("[%s %s]%s:%d %s ", level, buildTime, fileName, line,
+                              functionSignature));
   } else {
     wchar_t systemText[260] = {};
     FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                    lastError, 0x0400, systemText, 260, nullptr);
     AnsiText text(systemText);
     text.ReplaceAll("\r\n", "");
-    t_pendingHead = FormatHead("[%s %s]%s:%d %s last err: %s(%d)", level, buildTime, fileName,
-                               line, functionSignature, text.c_str(),
-                               static_cast<int>(lastError));
+    SetPendingHead(FormatHead("[%s %s]%s:%d %s last err: %s(%d)", level, buildTime, fileName,
+                              line, functionSignature, text.c_str(),
+                              static_cast<int>(lastError)));
   }
+  // The message's arguments are evaluated after this and may read the error too.
+  SetLastError(lastError);
 }
 
 void LogMessage(const char* format, ...) {

@@ -9,7 +9,6 @@
 #include <atomic>
 #include <cstdio>
 #include <memory>
-#include <mutex>
 
 #include "app/log.h"
 #include "app/ui_messages.h"
@@ -146,12 +145,13 @@ CurlRequest& CurlRequest::Instance() {
 }
 
 bool CurlRequest::GlobalInit() {
-  static std::once_flag once;
-  static CURLcode result = CURLE_FAILED_INIT;
-  std::call_once(once, [] {
-    result = curl_global_init(CURL_GLOBAL_DEFAULT);
-    if (result != CURLE_OK) LOG_ERROR("curl_global_init failed, res: %d", result);
-  });
+  // A function-local static rather than std::call_once, which keeps per-thread state
+  // in the thread library on every download thread that passes here.
+  static const CURLcode result = [] {
+    const CURLcode code = curl_global_init(CURL_GLOBAL_DEFAULT);
+    if (code != CURLE_OK) LOG_ERROR("curl_global_init failed, res: %d", code);
+    return code;
+  }();
   return result == CURLE_OK;
 }
 

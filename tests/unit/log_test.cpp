@@ -61,6 +61,8 @@ TEST(LogLine, LastErrorIsReadBeforeAnythingElseAndKept) {
   StdoutCapture out;
   SetLastError(ERROR_ACCESS_DENIED);
   LogHeader("info", "01:02:03", "a.cpp", "void f()", 1);
+  // The message's arguments are evaluated after the head and may read the code too.
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   LogMessage("m");
   EXPECT_NE(out.Text().find("(5)m\n"), std::string::npos);
 }
