@@ -3,6 +3,7 @@
 #include "net/curl_request.h"
 
 #include <curl/curl.h>
+#include <openssl/crypto.h>
 #include <fcntl.h>
 #include <io.h>
 
@@ -154,6 +155,8 @@ bool CurlRequest::GlobalInit() {
   }();
   return result == CURLE_OK;
 }
+
+void CurlRequest::ReleaseThreadState() { OPENSSL_thread_stop(); }
 
 bool CurlRequest::DownloadFile(const char* url, const char* path,
                                CurlProgressFunction progress, void* user) {

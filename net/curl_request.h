@@ -34,6 +34,11 @@ class CurlRequest {
   // (later calls are cheap and return the first call's outcome).
   static bool GlobalInit();
 
+  // Frees what the TLS library keeps for the calling thread (error queue, random
+  // generators). Linked statically it never hears of threads ending, so each download
+  // thread calls this last.
+  static void ReleaseThreadState();
+
   // Blocking. The body goes to a private file beside `path`, which replaces `path`
   // only when the transfer completed; an empty body removes `path`. Then posts the
   // finished call "<name>(1|0)" to the task's window. Returns true when `path` holds

@@ -6,7 +6,17 @@
 #include "app/ui_messages.h"
 #include "net/curl_request.h"
 
+namespace {
+
+// Runs last on the download thread, whichever way the task ends.
+struct ThreadStateRelease {
+  ~ThreadStateRelease() { CurlRequest::ReleaseThreadState(); }
+};
+
+}  // namespace
+
 void RunDownloadTask(std::unique_ptr<MSG> message) {
+  const ThreadStateRelease releaseOnExit;
   if (!message) return;
   std::unique_ptr<DownloadTask> task(reinterpret_cast<DownloadTask*>(message->wParam));
   if (!task) return;
