@@ -1,20 +1,21 @@
 """Hostile input: every native function called hundreds of times with seeded bad
 arguments; the program stays up, answers with the right kinds, keeps its log whole
-and does not grow. Run by hand (it is not yet part of the suite: the program stalls
-under it, see below), with a display and a running prefix:
+and does not grow.
+
+When narrowing a failure down by hand (with a display and a running prefix):
 
   HOSTILE_ROUNDS=400 WINEPREFIX=$PWD/build/wine/w32 python3 tests/e2e/e2e.py \\
-    --cases tests/e2e/stress_hostile.py --exe build/brindlex_e2e.exe \\
+    --cases tests/e2e/cases_hostile.py --exe build/brindlex_e2e.exe \\
     --probe build/tests/e2e/e2e_probe.exe --wine-exec scripts/wine-exec.sh
 
-HOSTILE_ONLY=name,name narrows the calls to some functions; HOSTILE_SEED changes them."""
+HOSTILE_ONLY=name,name narrows the calls to some functions, HOSTILE_SEED changes
+them, HOSTILE_WARMUP and HOSTILE_HUGE_EVERY set the warm-up rounds and how often
+1 MB strings come, and HOSTILE_DUMP=<file> keeps the program's output."""
 import os
 import re
 
 from e2e import case, Route
 
-# Today the program stalls part-way (its UI thread goes idle after "exec" requests with
-# odd program paths), so the campaign is not in the suite yet.
 ROUNDS = int(os.environ.get("HOSTILE_ROUNDS", "400"))
 LOG_HEAD = re.compile(rb"^\[(info|warning|error) \d\d:\d\d:\d\d\]")
 ANY_HEAD = re.compile(rb"\[(info|warning|error) \d\d:\d\d:\d\d\]|\[console\] |\[standin\] ")
