@@ -41,5 +41,8 @@ awk '/Test +#[0-9]+: / && / sec$/ {
      END { for (g = 1; g <= groups; g++)
              printf "[test] group %s: %d tests, %.0fs\n", order[g], count[order[g]], seconds[order[g]] }' \
   "$build/ctest-output.log"
+# The bad-input campaign's figures (calls made, memory before and after).
+grep -h '^hostile: [0-9]* calls' "$build/Testing/Temporary/LastTest.log" 2>/dev/null \
+  | sed 's/^/[test] /' || true
 stage "tests done"
 exit $status

@@ -116,9 +116,10 @@ def _(t):
                 f.writelines(raw + b"\n" for _, raw in p.out.snapshot())
     calls = p.value("calls")
     per_function = p.value("perFunction")
-    print("hostile: %d calls (%d in warm-up, %d in the campaign, %d of close); private "
+    print("hostile: %d calls (%d in warm-up, %d in the campaign, %d of close) in %s; private "
           "memory after warm-up %d, after campaign %d (%+.1f %%); readings %r / %r"
-          % (calls, warm_calls, campaign_calls, per_function.get("close", 0), before, after,
+          % (calls, warm_calls, campaign_calls, per_function.get("close", 0),
+             os.path.basename(os.environ.get("WINEPREFIX", "")), before, after,
              100.0 * (after - before) / before, before_readings, after_readings), flush=True)
     print("hostile: milliseconds inside each function: %r" % p.value("spentMs"), flush=True)
     t.eq(p.value("thrown"), [], "calls that threw")
