@@ -25,6 +25,10 @@ for arch in w32 w64; do
   # makes Wine wait 2 s for a withdrawal no manager ever confirms, at every program end.
   WINEPREFIX="$prefix" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ \
     /d N /f </dev/null >/dev/null 2>&1
+  # A crashing test program prints its backtrace to its own error output and ends,
+  # instead of waiting for someone to close the crash dialog on a display nobody sees.
+  WINEPREFIX="$prefix" wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog \
+    /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
   # Start the prefix's background services now, detached from any test's output:
   # a test that started them would keep its output pipe open for as long as they run.
   WINEPREFIX="$prefix" wine cmd.exe /c exit </dev/null >/dev/null 2>&1
