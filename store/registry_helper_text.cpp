@@ -3,7 +3,6 @@
 
 #include <cwchar>
 #include <memory>
-#include <type_traits>
 
 #include "app/unique_handle.h"
 #include "store/registry_helper.h"

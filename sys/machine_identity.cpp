@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <type_traits>
 
 #include "app/unique_handle.h"
 #include "sys/md5.h"

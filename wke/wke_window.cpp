@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <type_traits>
 #include <utility>
 
 #include "app/ansi_text.h"
@@ -72,10 +71,7 @@ EngineFile OpenExactEngine(const std::wstring& path, const unsigned char* engine
                            UniqueHandle* held) {
   UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) {
-    file.release();
-    return EngineFile::kUnopened;
-  }
+  if (file.get() == INVALID_HANDLE_VALUE) return EngineFile::kUnopened;
   if (!FileHoldsExactly(file.get(), engine, size)) return EngineFile::kDifferent;
   *held = std::move(file);
   return EngineFile::kExact;
@@ -106,7 +102,6 @@ void WkeWindow::Init(bool rechargeFlag) {
   // used as it is; rewriting tens of megabytes at every start only costs time.
   UniqueHandle file;
   if (OpenExactEngine(nodeDllPath, engine, engineSize, &file) != EngineFile::kExact) {
-    file.reset();
     if (!Helper::ExtractResourceToFile(g_engineResourceModule, kEngineResourceId,
                                        kEngineResourceType, nodeDllPath.c_str())) {
       LOG_ERROR("node.dll释放失败");
