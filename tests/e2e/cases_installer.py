@@ -2,10 +2,12 @@
 32-bit registry view, files, shortcuts), upgrades and refusals, a running program,
 removal, and signed releases."""
 import hashlib
+import http.server
 import os
 import re
 import shutil
 import subprocess
+import threading
 import time
 
 from e2e import case
@@ -286,17 +288,21 @@ def make_ca(folder, name):
     return os.path.join(folder, name + ".crt")
 
 
+def issue(folder, name, extensions):
+    """A key and a certificate for it, issued by the CA in folder."""
+    with open(os.path.join(folder, name + ".ext"), "w") as f:
+        f.write("basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n" + extensions)
+    openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", name + ".key", "-out", name + ".csr",
+            "-subj", "/CN=Brindlex test " + name, cwd=folder)
+    openssl("x509", "-req", "-in", name + ".csr", "-CA", "ca.crt", "-CAkey", "ca.key",
+            "-CAcreateserial", "-days", "2", "-extfile", name + ".ext", "-out", name + ".crt",
+            cwd=folder)
+
+
 def make_signing_identity(folder):
     """A throwaway CA and a code-signing certificate it issued, as signing settings."""
     ca = make_ca(folder, "ca")
-    with open(os.path.join(folder, "signer.ext"), "w") as f:
-        f.write("basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
-                "extendedKeyUsage=codeSigning\n")
-    openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "signer.key", "-out", "signer.csr",
-            "-subj", "/CN=Brindlex test publisher", cwd=folder)
-    openssl("x509", "-req", "-in", "signer.csr", "-CA", "ca.crt", "-CAkey", "ca.key",
-            "-CAcreateserial", "-days", "2", "-extfile", "signer.ext", "-out", "signer.crt",
-            cwd=folder)
+    issue(folder, "signer", "extendedKeyUsage=codeSigning\n")
     with open(os.path.join(folder, "password"), "w") as f:
         f.write("a throwaway password\n")
     openssl("pkcs12", "-export", "-inkey", "signer.key", "-in", "signer.crt", "-certfile", "ca.crt",
@@ -306,9 +312,54 @@ def make_signing_identity(folder):
     return ca, env
 
 
+class TimeStampServer:
+    """An RFC 3161 time-stamping service on loopback, answering with openssl ts and a
+    certificate issued by the CA in folder."""
+
+    def __init__(self, folder):
+        issue(folder, "tsa", "extendedKeyUsage=critical,timeStamping\n")
+        config = os.path.join(folder, "tsa.cnf")
+        with open(config, "w") as f:
+            f.write("[tsa]\ndefault_tsa = service\n[service]\nserial = %s/tsa.serial\n"
+                    "signer_cert = %s/tsa.crt\nsigner_key = %s/tsa.key\ncerts = %s/ca.crt\n"
+                    "signer_digest = sha256\ndefault_policy = 1.2.3.4.1\ndigests = sha1, sha256\n"
+                    "ess_cert_id_alg = sha256\n" % ((folder,) * 4))
+        with open(os.path.join(folder, "tsa.serial"), "w") as f:
+            f.write("01\n")
+        self.requests = 0
+        server = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_POST(self):
+                query = os.path.join(folder, "query.tsq")
+                with open(query, "wb") as f:
+                    f.write(self.rfile.read(int(self.headers["Content-Length"])))
+                reply = subprocess.run(["openssl", "ts", "-reply", "-config", config,
+                                        "-queryfile", query], stdout=subprocess.PIPE,
+                                       stderr=subprocess.DEVNULL).stdout
+                server.requests += 1
+                self.send_response(200 if reply else 500)
+                self.send_header("Content-Type", "application/timestamp-reply")
+                self.send_header("Content-Length", str(len(reply)))
+                self.end_headers()
+                self.wfile.write(reply)
+
+            def log_message(self, *args):
+                pass
+
+        self.httpd = http.server.HTTPServer(("127.0.0.1", 0), Handler)
+        self.url = "http://127.0.0.1:%d/" % self.httpd.server_address[1]
+        threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
 def verify(path, ca):
     """osslsigncode's verdict on path's signature against the CA: (passed, output)."""
-    result = subprocess.run(["osslsigncode", "verify", "-CAfile", ca, "-in", path],
+    result = subprocess.run(["osslsigncode", "verify", "-CAfile", ca, "-TSA-CAfile", ca,
+                             "-in", path],
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     return result.returncode == 0, result.stdout.decode("utf-8", "replace")
 
@@ -319,6 +370,16 @@ def _(t):
     remove_installation(t)
     ca, env = make_signing_identity(t.tmp)
     stranger = make_ca(t.tmp, "stranger")
+    time_stamps = TimeStampServer(t.tmp)
+    try:
+        signed_release(t, ca, stranger, dict(env, BRINDLEX_SIGN_TIMESTAMP_URL=time_stamps.url))
+    finally:
+        time_stamps.close()
+    # Program, uninstaller and setup each got a time stamp.
+    t.eq(time_stamps.requests, 3, "time stamps asked for")
+
+
+def signed_release(t, ca, stranger, env):
     # As the release build does: strip, then sign.
     program = os.path.join(t.tmp, "brindlex.exe")
     shutil.copyfile(t.exe, program)
@@ -335,6 +396,8 @@ def _(t):
                 "%s does not verify against its CA:\n%s" % (path, out))
         t.check(re.search(r"Message digest algorithm\s*:\s*SHA256", out),
                 "%s is not signed with SHA-256:\n%s" % (path, out))
+        t.check("Timestamp Server Signature verification: ok" in out,
+                "%s has no valid time stamp:\n%s" % (path, out))
         passed, out = verify(path, stranger)
         t.check(not passed, "%s verifies against an unrelated CA:\n%s" % (path, out))
     unsigned_passed, _ = verify(t.setup, ca)
