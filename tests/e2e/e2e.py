@@ -410,6 +410,10 @@ class Context:
         self.name = name
         self.exe = os.path.abspath(args.exe)
         self.probe_exe = os.path.abspath(args.probe)
+        # The setup program built for the loopback program, and the makensis settings
+        # it was made from (for cases that make a setup of their own).
+        self.setup = args.setup and os.path.abspath(args.setup)
+        self.setup_settings = args.setup_settings and os.path.abspath(args.setup_settings)
         self.wine_exec = os.path.abspath(args.wine_exec)
         self.prefix = os.environ.get("BRINDLEX_EXPECT_PREFIX", "")
         codepage = os.environ.get("BRINDLEX_EXPECT_CODEPAGE", "936")
@@ -546,6 +550,8 @@ def main():
     parser.add_argument("--probe", required=True)
     parser.add_argument("--wine-exec", required=True)
     parser.add_argument("--port", type=int, default=47811)
+    parser.add_argument("--setup", default="")
+    parser.add_argument("--setup-settings", default="")
     parser.add_argument("--only", default=os.environ.get("E2E_ONLY", ""),
                         help="run only the cases whose name matches this regex")
     args = parser.parse_args()

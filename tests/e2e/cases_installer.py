@@ -1,0 +1,364 @@
+"""The setup program and its uninstaller: what an installation leaves (entry in the
+32-bit registry view, files, shortcuts), upgrades and refusals, a running program,
+removal, and signed releases."""
+import hashlib
+import os
+import re
+import shutil
+import subprocess
+import time
+
+from e2e import case
+
+# Shortcuts made under Wine would otherwise also become menu entries of this machine.
+os.environ["WINEDLLOVERRIDES"] = "mscoree,mshtml=;winemenubuilder.exe=d"
+
+UNINSTALL_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Brindlex"
+NSIS_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                           "installer", "brindlex.nsi")
+SIGN_SCRIPT = os.path.join(os.path.dirname(NSIS_SCRIPT), "sign.sh")
+EXIT_BAD_COMMAND_LINE = 2
+EXIT_PROGRAM_RUNNING = 3
+EXIT_NEWER_INSTALLED = 4
+STILL_RUNNING = ("Brindlex is still running. Nothing was changed.",
+                 "Brindlex 仍在运行，未做任何更改。")
+ENTRY_NAMES = {"DisplayName", "DisplayVersion", "Publisher", "DisplayIcon", "InstallLocation",
+               "UninstallString", "QuietUninstallString", "EstimatedSize", "NoModify",
+               "NoRepair", "cid"}
+
+
+def install_dir(t):
+    """Where a 32-bit setup puts the program: Program Files (x86) on 64-bit Windows."""
+    return r"C:\Program Files (x86)\Brindlex" if t.prefix == "w64" else r"C:\Program Files\Brindlex"
+
+
+def installed_exe(t):
+    return install_dir(t) + r"\brindlex.exe"
+
+
+def host(windows_path):
+    """The Linux path of a path on the prefix's drive C:."""
+    assert windows_path[:3].upper() == "C:\\", windows_path
+    return os.path.join(os.environ["WINEPREFIX"], "drive_c", *windows_path[3:].split("\\"))
+
+
+def shortcuts():
+    """The all-users Start menu and desktop shortcuts."""
+    return [host(r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Brindlex.lnk"),
+            host(r"C:\users\Public\Desktop\Brindlex.lnk")]
+
+
+def digest(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def entry(t, view=32):
+    """The uninstall entry's values, {name: (type, data)}, or None without the key."""
+    code, out = t.wine("reg", "query", UNINSTALL_KEY, "/reg:%d" % view)
+    if code != 0:
+        return None
+    values = {}
+    for line in out.splitlines():
+        parts = line.strip().split(None, 2)
+        if len(parts) >= 2 and parts[1].startswith("REG_"):
+            values[parts[0]] = (parts[1], parts[2] if len(parts) == 3 else "")
+    return values
+
+
+def state(t):
+    """Everything an installation touches: entry, installed files, shortcuts."""
+    folder = host(install_dir(t))
+    files = {}
+    if os.path.isdir(folder):
+        for name in sorted(os.listdir(folder)):
+            path = os.path.join(folder, name)
+            files[name] = digest(path) if os.path.isfile(path) else "folder"
+    links = {path: digest(path) for path in shortcuts() if os.path.exists(path)}
+    return {"entry": entry(t), "files": files, "shortcuts": links}
+
+
+def remove_installation(t):
+    t.reg_delete_key(UNINSTALL_KEY)
+    shutil.rmtree(host(install_dir(t)), ignore_errors=True)
+    for path in shortcuts():
+        if os.path.exists(path):
+            os.remove(path)
+    shutil.rmtree(t.appdata("Brindlex"), ignore_errors=True)
+
+
+def setup(t, *args, program=None):
+    """Runs a setup program to its end: (exit code, its output)."""
+    return t.wine(program or t.setup, *args)
+
+
+def install(t, *args, program=None):
+    code, out = setup(t, "/S", *args, program=program)
+    t.eq(code, 0, "exit code of setup %s: %s" % (" ".join(args), out))
+
+
+def quiet_uninstall(t, *switches):
+    """Runs the entry's QuietUninstallString, with switches put before its "_?=" part.
+    Once it has ended, a copy of it removes the uninstaller and the folder: waits for
+    that too."""
+    command = entry(t)["QuietUninstallString"][1]
+    if switches:
+        command = command.replace(" _?=", " %s _?=" % " ".join(switches), 1)
+    code, out = t.probe("run", command, timeout=90)
+    deadline = time.monotonic() + 30
+    while os.path.exists(host(install_dir(t))) and time.monotonic() < deadline:
+        time.sleep(0.2)
+    return code, out
+
+
+def run_installed(t, page="system/queries.html"):
+    return t.run(page, exe=installed_exe(t), timeout=60)
+
+
+@case("silent install with /CID: the entry in the 32-bit view, the files, the shortcuts, "
+      "and the installed program reads its cid, path and version")
+def _(t):
+    remove_installation(t)
+    install(t, "/CID=acc-1")
+    folder = install_dir(t)
+    values = entry(t)
+    t.check(values is not None, "no uninstall entry in the 32-bit view")
+    t.eq(set(values), ENTRY_NAMES, "value names of the entry")
+    expected = {
+        "DisplayName": ("REG_SZ", "Brindlex"),
+        "Publisher": ("REG_SZ", "Brindlex"),
+        "DisplayIcon": ("REG_SZ", folder + r"\brindlex.exe,0"),
+        "InstallLocation": ("REG_SZ", folder),
+        "UninstallString": ("REG_SZ", '"%s\\uninstall.exe" _?=%s' % (folder, folder)),
+        "QuietUninstallString": ("REG_SZ", '"%s\\uninstall.exe" /S _?=%s' % (folder, folder)),
+        "NoModify": ("REG_DWORD", "0x1"),
+        "NoRepair": ("REG_DWORD", "0x1"),
+        "cid": ("REG_SZ", "acc-1"),
+    }
+    for name, value in expected.items():
+        t.eq(values[name], value, name)
+    if t.prefix == "w64":
+        # Other tests may leave the key itself there, but never a value of ours.
+        t.eq(entry(t, view=64) or {}, {}, "uninstall values in the 64-bit view")
+
+    files = state(t)["files"]
+    t.eq(sorted(files), ["brindlex.exe", "uninstall.exe"], "installed files")
+    t.eq(files["brindlex.exe"], digest(t.exe), "installed program's bytes")
+    kib = sum(os.path.getsize(os.path.join(host(folder), n)) for n in files) / 1024.0
+    kind, size = values["EstimatedSize"]
+    t.eq(kind, "REG_DWORD", "EstimatedSize type")
+    t.check(abs(int(size, 16) - kib) <= 2, "EstimatedSize %s KiB, files %.0f KiB" % (size, kib))
+    # A shortcut holds its target's path.
+    target = installed_exe(t).encode("utf-16-le")
+    for path in shortcuts():
+        t.check(os.path.isfile(path), "no shortcut " + path)
+        with open(path, "rb") as f:
+            data = f.read()
+        t.check(target.lower() in data.lower() or
+                installed_exe(t).encode("ascii").lower() in data.lower(),
+                "shortcut %s does not point to %s" % (path, installed_exe(t)))
+
+    p = run_installed(t)
+    t.eq(p.value("cid"), "acc-1", "getCid()")
+    t.eq(p.value("path").lower(), installed_exe(t).lower(), "getModuleFilePath()")
+    t.eq(values["DisplayVersion"], ("REG_SZ", p.value("version")),
+         "DisplayVersion against the program's version")
+    t.eq(entry(t)["DisplayVersion"], values["DisplayVersion"], "DisplayVersion after a run")
+
+
+@case("upgrade keeps the cid without /CID; a bad /CID exits 2 and changes nothing; "
+      "a newer installed version stays unless /ALLOWDOWNGRADE")
+def _(t):
+    remove_installation(t)
+    install(t, "/CID=acc-1")
+    version = entry(t)["DisplayVersion"][1]
+    # An older installation: earlier version in the entry, other program bytes.
+    t.reg_set(UNINSTALL_KEY, "DisplayVersion", "1.0.0.1")
+    with open(host(installed_exe(t)), "wb") as f:
+        f.write(b"MZ an older program")
+    install(t)
+    after = state(t)
+    t.eq(after["entry"]["cid"], ("REG_SZ", "acc-1"), "cid after an upgrade without /CID")
+    t.eq(after["entry"]["DisplayVersion"], ("REG_SZ", version), "DisplayVersion after upgrade")
+    t.eq(after["files"]["brindlex.exe"], digest(t.exe), "program after the upgrade")
+
+    longest = "A.b_c-9" + "x" * 57
+    install(t, "/CID=" + longest)
+    t.eq(entry(t)["cid"], ("REG_SZ", longest), "a 64-character cid")
+
+    before = state(t)
+    for bad in ("", "x" * 65, "acc 1", "acc/1", "acc\u00e9", '"acc-1"'):
+        code, out = setup(t, "/S", "/CID=" + bad)
+        t.eq(code, EXIT_BAD_COMMAND_LINE, "exit code for /CID=%r (%s)" % (bad, out))
+        t.check("/CID" in out, "no message for /CID=%r: %r" % (bad, out))
+        t.eq(state(t), before, "installation after /CID=%r" % bad)
+
+    t.reg_set(UNINSTALL_KEY, "DisplayVersion", "99.0.0.0")
+    newer = state(t)
+    code, out = setup(t, "/S", "/CID=acc-2")
+    t.eq(code, EXIT_NEWER_INSTALLED, "exit code over a newer version: " + out)
+    t.check("/ALLOWDOWNGRADE" in out, "no message about the downgrade: %r" % out)
+    t.eq(state(t), newer, "installation after a refused downgrade")
+    install(t, "/ALLOWDOWNGRADE")
+    t.eq(entry(t)["DisplayVersion"], ("REG_SZ", version), "DisplayVersion after a downgrade")
+    t.eq(entry(t)["cid"], ("REG_SZ", longest), "cid after a downgrade")
+
+
+@case("silent uninstall leaves only the user's data; with /PURGE nothing is left")
+def _(t):
+    remove_installation(t)
+    install(t, "/CID=acc-1")
+    run_installed(t)  # unpacks the engine into the user's folder
+    data = t.appdata("Brindlex")
+    t.check(os.path.isfile(os.path.join(data, "node.dll")), "the program unpacked no engine")
+    os.makedirs(os.path.join(data, "logs"), exist_ok=True)
+    user_files = {"config.data": b'{"k":"v"}', os.path.join("logs", "brindlex.log"): b"log"}
+    for name, content in user_files.items():
+        with open(os.path.join(data, name), "wb") as f:
+            f.write(content)
+
+    code, out = quiet_uninstall(t)
+    t.eq(code, 0, "exit code of the silent uninstall: " + out)
+    t.eq(state(t), {"entry": None, "files": {}, "shortcuts": {}}, "left after uninstalling")
+    t.check(not os.path.exists(host(install_dir(t))), "the install folder is still there")
+    if t.prefix == "w64":
+        # Other tests may leave the key itself there, but never a value of ours.
+        t.eq(entry(t, view=64) or {}, {}, "uninstall values in the 64-bit view")
+    for name, content in user_files.items():
+        with open(os.path.join(data, name), "rb") as f:
+            t.eq(f.read(), content, "user file " + name)
+    t.check(not os.path.exists(os.path.join(data, "node.dll")), "the unpacked engine stayed")
+
+    install(t)
+    t.check("cid" not in entry(t), "a new installation got a cid without /CID")
+    code, out = quiet_uninstall(t, "/PURGE")
+    t.eq(code, 0, "exit code of the silent uninstall with /PURGE: " + out)
+    t.eq(state(t), {"entry": None, "files": {}, "shortcuts": {}}, "left after /PURGE")
+    t.check(not os.path.exists(data), "the user's folder is still there after /PURGE")
+
+
+@case("setup and uninstaller wait for a running Brindlex, then fail with exit code 3 and "
+      "leave it alone; a program closed while setup waits lets setup go on")
+def _(t):
+    remove_installation(t)
+    install(t, "/CID=acc-1")
+    quiet = entry(t)["QuietUninstallString"][1]
+    program = t.start("installer/running.html", exe=installed_exe(t))
+    program.wait_console("run", 60)
+    before = state(t)
+
+    started = time.monotonic()
+    waiting_setup = t.start_windows_program(t.setup, ["/S", "/CID=acc-2"])
+    waiting_uninstall = t.start_windows_program(t.probe_exe, ["run", quiet])
+    for name, waiting in (("setup", waiting_setup), ("uninstaller", waiting_uninstall)):
+        waiting.wait_exit(120, expect=EXIT_PROGRAM_RUNNING)
+        took = time.monotonic() - started
+        t.check(took >= 29, "%s gave up after %.1fs" % (name, took))
+        said = "\n".join(raw.decode(t.codec, "replace") for _, raw in waiting.err.snapshot())
+        t.check(any(message in said for message in STILL_RUNNING),
+                "%s said nothing on standard error: %r" % (name, said))
+    t.eq(state(t), before, "installation after the refused setup and uninstall")
+    t.check(program.running(), "the running program ended")
+
+    # Closing the program while setup waits lets it go on.
+    started = time.monotonic()
+    late = t.start_windows_program(t.setup, ["/S", "/CID=acc-3"])
+    time.sleep(4)
+    t.check(late.running(), "setup did not wait for the running program")
+    code, out = t.probe("close", "Brindlex")
+    t.eq(code, 0, "probe close: " + out)
+    program.wait_exit(30)
+    late.wait_exit(60, expect=0)
+    t.check(time.monotonic() - started >= 4, "setup ended before the program was closed")
+    t.eq(entry(t)["cid"], ("REG_SZ", "acc-3"), "cid after setup went on")
+
+
+def openssl(*args, cwd):
+    subprocess.run(["openssl"] + list(args), cwd=cwd, check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+
+
+def make_ca(folder, name):
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+            "-keyout", name + ".key", "-out", name + ".crt", "-subj", "/CN=Brindlex test " + name,
+            "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign,cRLSign", cwd=folder)
+    return os.path.join(folder, name + ".crt")
+
+
+def issue(folder, name, extensions):
+    """A key and a certificate for it, issued by the CA in folder."""
+    with open(os.path.join(folder, name + ".ext"), "w") as f:
+        f.write("basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n" + extensions)
+    openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", name + ".key", "-out", name + ".csr",
+            "-subj", "/CN=Brindlex test " + name, cwd=folder)
+    openssl("x509", "-req", "-in", name + ".csr", "-CA", "ca.crt", "-CAkey", "ca.key",
+            "-CAcreateserial", "-days", "2", "-extfile", name + ".ext", "-out", name + ".crt",
+            cwd=folder)
+
+
+def make_signing_identity(folder):
+    """A throwaway CA and a code-signing certificate it issued, as signing settings."""
+    ca = make_ca(folder, "ca")
+    issue(folder, "signer", "extendedKeyUsage=codeSigning\n")
+    with open(os.path.join(folder, "password"), "w") as f:
+        f.write("a throwaway password\n")
+    openssl("pkcs12", "-export", "-inkey", "signer.key", "-in", "signer.crt", "-certfile", "ca.crt",
+            "-passout", "file:password", "-out", "signer.p12", cwd=folder)
+    env = dict(os.environ, BRINDLEX_SIGN_PKCS12=os.path.join(folder, "signer.p12"),
+               BRINDLEX_SIGN_PASSWORD_FILE=os.path.join(folder, "password"))
+    return ca, env
+
+
+def verify(path, ca):
+    """osslsigncode's verdict on path's signature against the CA: (passed, output)."""
+    result = subprocess.run(["osslsigncode", "verify", "-CAfile", ca, "-in", path],
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    return result.returncode == 0, result.stdout.decode("utf-8", "replace")
+
+
+@case("a release signed with a throwaway certificate verifies against its CA, installs, "
+      "and its program starts and loads the engine")
+def _(t):
+    remove_installation(t)
+    ca, env = make_signing_identity(t.tmp)
+    stranger = make_ca(t.tmp, "stranger")
+    # As the release build does: strip, then sign.
+    program = os.path.join(t.tmp, "brindlex.exe")
+    shutil.copyfile(t.exe, program)
+    subprocess.run(["i686-w64-mingw32-strip", "--strip-all", program], check=True)
+    subprocess.run([SIGN_SCRIPT, program], env=env, check=True)
+    signed_setup = os.path.join(t.tmp, "brindlex-setup-signed.exe")
+    subprocess.run(["makensis", "-V2", "-INPUTCHARSET", "UTF8",
+                    "-DSETTINGS=" + t.setup_settings, "-DPROGRAM=" + program,
+                    "-DOUTFILE=" + signed_setup, "-DSIGN_SCRIPT=" + SIGN_SCRIPT, NSIS_SCRIPT],
+                   env=env, check=True, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    for path in (program, signed_setup):
+        passed, out = verify(path, ca)
+        t.check(passed and "Signature verification: ok" in out,
+                "%s does not verify against its CA:\n%s" % (path, out))
+        t.check(re.search(r"Message digest algorithm\s*:\s*SHA256", out),
+                "%s is not signed with SHA-256:\n%s" % (path, out))
+        passed, out = verify(path, stranger)
+        t.check(not passed, "%s verifies against an unrelated CA:\n%s" % (path, out))
+    unsigned_passed, _ = verify(t.setup, ca)
+    t.check(not unsigned_passed, "the setup built without signing settings is signed")
+    # A wrong password fails the signing and leaves the file as it was.
+    wrong = dict(env, BRINDLEX_SIGN_PASSWORD_FILE=os.path.join(t.tmp, "signer.ext"))
+    before = digest(program)
+    t.check(subprocess.run([SIGN_SCRIPT, program], env=wrong, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL).returncode != 0,
+            "signing with a wrong password succeeded")
+    t.eq(digest(program), before, "program after a failed signing")
+    t.check(not os.path.exists(program + ".signing"), "a failed signing left its output")
+
+    install(t, "/CID=signed-1", program=signed_setup)
+    for name in ("brindlex.exe", "uninstall.exe"):
+        passed, out = verify(os.path.join(host(install_dir(t)), name), ca)
+        t.check(passed, "installed %s does not verify:\n%s" % (name, out))
+    p = run_installed(t)
+    t.eq(p.value("cid"), "signed-1", "getCid() of the signed program")
+    t.eq(p.value("path").lower(), installed_exe(t).lower(), "getModuleFilePath()")
+    code, out = quiet_uninstall(t)
+    t.eq(code, 0, "exit code of the signed uninstaller: " + out)
+    t.eq(state(t)["entry"], None, "entry after the signed uninstaller")
