@@ -28,7 +28,8 @@ cleanup() {
 trap cleanup EXIT
 
 start_display
-python3 "$root/scripts/demo-server.py" "$root/demo" "$port" 2>"$build/demo-server.log" &
+python3 "$root/scripts/demo-server.py" "$root/demo" "$port" "$root/sdk" \
+  2>"$build/demo-server.log" &
 server_pid=$!
 if [ ! -d "$WINEPREFIX" ]; then
   echo "[run] creating the Wine prefix $WINEPREFIX"
@@ -41,6 +42,7 @@ if [ ! -d "$WINEPREFIX" ]; then
 fi
 
 echo "[run] bridge console: http://127.0.0.1:$port/toolv2/brindlex"
+echo "[run] reference for page authors: $root/sdk/README.md"
 "$root/scripts/wine-exec.sh" "$build/brindlex_demo.exe" >"$log" 2>&1 &
 program_pid=$!
 
