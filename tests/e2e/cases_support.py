@@ -131,7 +131,9 @@ def mounted(t, path, options):
     try:
         yield path
     finally:
-        subprocess.run(["umount", path])
+        # Wine may still hold the folder for a moment: detach it then.
+        if subprocess.run(["umount", path]).returncode != 0:
+            subprocess.run(["umount", "-l", path])
         shutil.rmtree(path, ignore_errors=True)
 
 

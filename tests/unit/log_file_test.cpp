@@ -4,6 +4,7 @@
 
 #include "app/log.h"
 #include "app/log_file.h"
+#include "app/support_files.h"
 #include "test_support.h"
 
 namespace {
@@ -212,6 +213,30 @@ TEST(LogToFile, AnUnwritableFolderChangesNothingOnStandardOutput) {
   LogThreeEvents();
   CloseLogFile();
   EXPECT_EQ(out.Text(), alone);
+}
+
+TEST(StartLine, NamesTheStartOnOneBoundedLine) {
+  SYSTEMTIME time = {};
+  time.wYear = 2025;
+  time.wMonth = 3;
+  time.wDay = 1;
+  time.wHour = 9;
+  time.wMinute = 5;
+  time.wSecond = 7;
+  EXPECT_EQ(DescribeStart(L"1.0.0.64", time, 4242, "win10", 64, 936,
+                          L"\"C:\\Brindlex\\brindlex.exe\" --recharge"),
+            "==== Brindlex 1.0.0.64 started 2025-03-01 09:05:07, process 4242, win10 64-bit, "
+            "code page 936, command line: \"C:\\Brindlex\\brindlex.exe\" --recharge");
+  // Unknown facts are said so; line breaks and other control characters in the command
+  // line become spaces; a long command line is cut.
+  const std::wstring commandLine = L"a.exe \r\nx\ty" + std::wstring(3000, L'z');
+  const std::string line = DescribeStart(L"", time, 1, "", 32, 1252, commandLine);
+  const std::string head =
+      "==== Brindlex (no version) started 2025-03-01 09:05:07, process 1, (unknown OS) 32-bit, "
+      "code page 1252, command line: a.exe   x y";
+  ASSERT_EQ(line.compare(0, head.size(), head), 0) << line.substr(0, 200);
+  EXPECT_EQ(line.size(), head.size() - 11 + 1024);
+  EXPECT_EQ(line.find_first_not_of('z', head.size()), std::string::npos);
 }
 
 }  // namespace
