@@ -130,13 +130,14 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* exception) {
   if (InterlockedExchange(&g_crash.claimed, 1) != 0) {
     // A fault in the middle of reporting would leave the first waiting in vain.
     if (thread == g_crash.faultingThreadId || thread == g_crash.reporterThreadId) {
-      TerminateProcess(GetCurrentProcess(), g_crash.exception->ExceptionRecord->ExceptionCode);
+      const EXCEPTION_POINTERS* first = g_crash.exception ? g_crash.exception : exception;
+      TerminateProcess(GetCurrentProcess(), first->ExceptionRecord->ExceptionCode);
     }
     for (;;) Sleep(INFINITE);  // the first fault ends the process
   }
   g_crash.exception = exception;
   g_crash.faultingThreadId = thread;
-  if (g_crash.reporterThreadId != 0) {
+  if (g_crash.reporterThreadId != 0 && thread != g_crash.reporterThreadId) {
     SetEvent(g_crash.wake);
     WaitForSingleObject(g_crash.reported, kCrashReportTimeoutMs);
   } else {

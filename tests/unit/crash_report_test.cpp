@@ -213,6 +213,8 @@ TEST_P(CrashingChild, WritesADumpLogsItKeepsFiveAndEndsWithTheCode) {
       << Narrow(newest);
 
   const std::string bytes = ReadBytes(crashes + L"\\" + newest);
+  printf("  %s: exit code 0x%08lX, %s of %u bytes\n", Narrow(crash.mode).c_str(), code,
+         Narrow(newest).c_str(), static_cast<unsigned>(bytes.size()));
   ASSERT_EQ(bytes.compare(0, 4, "MDMP"), 0);
   EXPECT_LT(bytes.size(), 8u * 1024 * 1024);  // a few MiB
   const Minidump dump = ReadMinidump(bytes);
