@@ -113,9 +113,11 @@ void WriteLine(const char* message, LineKind kind = LineKind::kOrdinary) {
   } else {
     EnterCriticalSection(OutputLock());
   }
+  // The file first: in the field it is the copy that counts, and a crashed thread may
+  // hold the C runtime's own lock on standard output.
+  TheLogFile().Append(line.data(), line.size());
   fwrite(line.data(), 1, line.size(), stdout);
   fflush(stdout);
-  TheLogFile().Append(line.data(), line.size());
   if (kind == LineKind::kOrdinary) LeaveCriticalSection(OutputLock());
   OutputDebugStringA(line.c_str());
 }
