@@ -1,19 +1,12 @@
-// A program that crashes on purpose, for the crash report tests. It sets up the log
-// file in <folder>\logs and the crash reporter in <folder>\crashes as the program
-// does, logs one line, writes the id of the thread about to fail to
-// <folder>\thread.txt, and then fails in the way asked:
-//
-//   crash_test_child access-violation <folder>   a worker thread writes to address 16
-//   crash_test_child stack-overflow <folder>     unbounded recursion
-//   crash_test_child terminate <folder>          an exception leaves a noexcept function
-//   crash_test_child pure-virtual <folder>       a pure virtual call during construction
-//
-// Without a crash report it would end with exit code 2.
+// Fails on purpose for the crash report tests: sets up the log file in <folder>\logs
+// and the crash reporter in <folder>\crashes as the program does, logs a line, writes
+// the id of the thread about to fail to <folder>\thread.txt and then fails:
+//   crash_test_child access-violation|stack-overflow|terminate|pure-virtual <folder>
+// The access violation happens on a second thread. Exit code 2: nothing failed.
 #include <windows.h>
 #include <process.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <stdexcept>
 #include <string>
 
@@ -23,8 +16,12 @@
 namespace {
 
 std::wstring g_folder;
+// Read at run time, so that the compiler sees neither the bad address nor the endless
+// recursion coming.
+volatile uintptr_t g_badAddress = 16;
+volatile int g_neverReached = -1;
 
-void NoteFaultingThread() {
+void NoteFailingThread() {
   const std::string id = std::to_string(GetCurrentThreadId());
   HANDLE file = CreateFileW((g_folder + L"\\thread.txt").c_str(), GENERIC_WRITE, 0, nullptr,
                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -33,21 +30,15 @@ void NoteFaultingThread() {
   CloseHandle(file);
 }
 
-// Read at run time, so the compiler can see neither the bad address nor the endless
-// recursion coming.
-volatile uintptr_t g_badAddress = 16;
-volatile int g_neverReached = -1;
-
 unsigned __stdcall WriteToBadAddress(void*) {
-  NoteFaultingThread();
+  NoteFailingThread();
   *reinterpret_cast<volatile int*>(g_badAddress) = 1;
   return 0;
 }
 
-// Each frame holds a buffer the compiler cannot drop, so the stack runs out quickly.
 int Recurse(int depth) {
   if (depth == g_neverReached) return 0;
-  volatile char frame[4096];
+  volatile char frame[4096];  // each frame takes a page
   frame[depth % sizeof(frame)] = static_cast<char>(depth);
   return Recurse(depth + 1) + frame[0];
 }
@@ -57,10 +48,9 @@ void ThrowOutOfNoexcept() noexcept { Throw(); }
 
 }  // namespace
 
-// During construction the object's table is Shape's own, whose slot for Area is the
-// runtime's pure-call handler. The classes are visible outside this file and the
-// pointer takes a trip through the system: otherwise the compiler resolves the call to
-// the one override it can see and drops it.
+// While Shape is being built its table is Shape's own, whose slot for Area is the
+// pure-call handler. Visible outside this file, and with the pointer passed through
+// the system, so that the compiler cannot resolve the call to the one override it sees.
 struct Shape {
   Shape() {
     const DWORD slot = TlsAlloc();
@@ -76,30 +66,21 @@ struct Square : Shape {
 };
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 3) {
-    fprintf(stderr, "usage: crash_test_child <mode> <folder>\n");
-    return 64;
-  }
+  if (argc != 3) return 64;
   const std::wstring mode = argv[1];
   g_folder = argv[2];
   OpenLogFile(g_folder + L"\\logs", "==== crash_test_child " + std::string(mode.begin(), mode.end()));
   InstallCrashReporter(g_folder + L"\\crashes");
   LOG_INFO("about to fail: %ls", mode.c_str());
-
   if (mode == L"access-violation") {
     HANDLE thread = reinterpret_cast<HANDLE>(
         _beginthreadex(nullptr, 0, WriteToBadAddress, nullptr, 0, nullptr));
     WaitForSingleObject(thread, INFINITE);
-  } else if (mode == L"stack-overflow") {
-    NoteFaultingThread();
-    return Recurse(0);
-  } else if (mode == L"terminate") {
-    NoteFaultingThread();
-    ThrowOutOfNoexcept();
-  } else if (mode == L"pure-virtual") {
-    NoteFaultingThread();
-    Square square;
-    return static_cast<int>(square.Area());
+    return 2;
   }
+  NoteFailingThread();
+  if (mode == L"stack-overflow") return Recurse(0);
+  if (mode == L"terminate") ThrowOutOfNoexcept();
+  if (mode == L"pure-virtual") return static_cast<int>(Square().Area());
   return 2;
 }
