@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "app/log.h"
 #include "app/log_file.h"
 #include "test_support.h"
 
@@ -59,40 +58,6 @@ TEST(LogFile, RotatesBetweenLinesPastTheLimitKeepingThreeOldFilesAndStaysShared)
   EXPECT_EQ(ReadBytes(path(3)), "one");
   EXPECT_FALSE(PathExists(path(4)));
   EXPECT_TRUE(DeleteFileW(path(0).c_str())) << GetLastError();
-}
-
-// Three events, one with a line break inside and one after a failed call.
-void LogThreeEvents() {
-  SetLastError(0);
-  LogHeader("info", "01:02:03", "a.cpp", "void f()", 1);
-  LogMessage("{\r\n    return %s;\r\n}", "true");
-  SetLastError(ERROR_FILE_NOT_FOUND);
-  LogHeader("error", "01:02:03", "a.cpp", "void f()", 2);
-  LogMessageW(L"wide %s", L"text");
-  LogHeader("info", "01:02:03", "a.cpp", "void f()", 3);
-  LogMessage("after");
-}
-
-TEST(LogToFile, GetsWhatStandardOutputGetsAndChangesNothingThereWritableOrNot) {
-  TempDir dir;
-  std::string alone;
-  {
-    test_support::StdoutCapture out;
-    LogThreeEvents();
-    alone = out.Text();
-  }
-  EXPECT_NE(alone.find("last err: "), std::string::npos) << alone;
-  // A file where the folder should be: no log file, and nothing else changes.
-  ASSERT_TRUE(WriteBytes(dir.File(L"blocked"), "x"));
-  for (const std::wstring& folder : {dir.File(L"logs"), dir.File(L"blocked")}) {
-    test_support::StdoutCapture out;
-    EXPECT_EQ(OpenLogFile(folder, "==== start"), folder == dir.File(L"logs"));
-    LogThreeEvents();
-    CloseLogFile();
-    EXPECT_EQ(out.Text(), alone);
-  }
-  EXPECT_EQ(ReadBytes(LogFile::PathOf(dir.File(L"logs"), 0)), "==== start\r\n" + TextMode(alone));
-  EXPECT_EQ(ReadBytes(dir.File(L"blocked")), "x");
 }
 
 }  // namespace

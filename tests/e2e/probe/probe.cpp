@@ -15,9 +15,11 @@
 //   probe sleep <ms> [marker file]  wait, then create the marker file
 //   probe run <command line>        start a program with this exact command line (one
 //                                   argument), wait for it, exit with its exit code
+//   probe status <command line>     like run, then print "exit <whole exit code>" (Wine
+//                                   hands on only its low byte)
 //   probe crash <exe name>          start a thread at an invalid address in the running
-//                                   process of that file, print its id, wait for the
-//                                   process to end and print its whole exit code
+//                                   process of that file, print "thread <id>", wait for
+//                                   the process to end and print its exit code as status
 #include <windows.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
@@ -253,6 +255,12 @@ int Kill(const wchar_t* exeName) {
   return 0;
 }
 
+void EmitExitCode(DWORD code) {
+  char text[32];
+  snprintf(text, sizeof(text), "exit 0x%08lX", code);
+  Emit(text);
+}
+
 // The fault comes from outside: the program itself has no way to be told to crash.
 int Crash(const wchar_t* exeName) {
   const DWORD rights = PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
@@ -271,9 +279,7 @@ int Crash(const wchar_t* exeName) {
     }
     DWORD code = 0;
     GetExitCodeProcess(process, &code);
-    char text[32];
-    snprintf(text, sizeof(text), "exit 0x%08lX", code);
-    Emit(text);
+    EmitExitCode(code);
     return true;
   });
   return crashed == 1 ? 0 : 1;
@@ -318,7 +324,7 @@ int main() {
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (!argv || argc < 2) {
-    fprintf(stderr, "usage: probe watch|close|activate|window|kill|memory|sleep|run|crash ...\n");
+    fprintf(stderr, "usage: probe watch|close|activate|window|kill|memory|sleep|run|status|crash ...\n");
     return 64;
   }
   const std::wstring command = argv[1];
@@ -335,6 +341,10 @@ int main() {
   if (command == L"sleep" && argc >= 3) return SleepThenMark(argv[2], argc >= 4 ? argv[3] : nullptr);
   if (command == L"run" && argc >= 3) return Run(argv[2]);
   if (command == L"crash" && argc >= 3) return Crash(argv[2]);
+  if (command == L"status" && argc >= 3) {
+    EmitExitCode(static_cast<DWORD>(Run(argv[2])));
+    return 0;
+  }
   fprintf(stderr, "probe: bad arguments\n");
   return 64;
 }

@@ -1,12 +1,13 @@
-// Fails on purpose for the crash report tests: sets up the log file in <folder>\logs
-// and the crash reporter in <folder>\crashes as the program does, logs a line, writes
-// the id of the thread about to fail to <folder>\thread.txt and then fails:
+// Fails on purpose for the crash report cases: sets up the log file in <folder>\logs
+// and the crash reporter in <folder>\crashes as the program does, logs a line, prints
+// "thread <id>" for the thread about to fail and then fails:
 //   crash_test_child access-violation|stack-overflow|terminate|pure-virtual <folder>
 // The access violation happens on a second thread. Exit code 2: nothing failed.
 #include <windows.h>
 #include <process.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 
@@ -15,23 +16,18 @@
 
 namespace {
 
-std::wstring g_folder;
 // Read at run time, so that the compiler sees neither the bad address nor the endless
 // recursion coming.
 volatile uintptr_t g_badAddress = 16;
 volatile int g_neverReached = -1;
 
-void NoteFailingThread() {
-  const std::string id = std::to_string(GetCurrentThreadId());
-  HANDLE file = CreateFileW((g_folder + L"\\thread.txt").c_str(), GENERIC_WRITE, 0, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  DWORD written = 0;
-  WriteFile(file, id.data(), static_cast<DWORD>(id.size()), &written, nullptr);
-  CloseHandle(file);
+void SayFailingThread() {
+  printf("thread %lu\n", GetCurrentThreadId());
+  fflush(stdout);
 }
 
 unsigned __stdcall WriteToBadAddress(void*) {
-  NoteFailingThread();
+  SayFailingThread();
   *reinterpret_cast<volatile int*>(g_badAddress) = 1;
   return 0;
 }
@@ -68,9 +64,9 @@ struct Square : Shape {
 int wmain(int argc, wchar_t** argv) {
   if (argc != 3) return 64;
   const std::wstring mode = argv[1];
-  g_folder = argv[2];
-  OpenLogFile(g_folder + L"\\logs", "==== crash_test_child " + std::string(mode.begin(), mode.end()));
-  InstallCrashReporter(g_folder + L"\\crashes");
+  const std::wstring folder = argv[2];
+  OpenLogFile(folder + L"\\logs", "==== crash_test_child " + std::string(mode.begin(), mode.end()));
+  InstallCrashReporter(folder + L"\\crashes");
   LOG_INFO("about to fail: %ls", mode.c_str());
   if (mode == L"access-violation") {
     HANDLE thread = reinterpret_cast<HANDLE>(
@@ -78,7 +74,7 @@ int wmain(int argc, wchar_t** argv) {
     WaitForSingleObject(thread, INFINITE);
     return 2;
   }
-  NoteFailingThread();
+  SayFailingThread();
   if (mode == L"stack-overflow") return Recurse(0);
   if (mode == L"terminate") ThrowOutOfNoexcept();
   if (mode == L"pure-virtual") return static_cast<int>(Square().Area());
