@@ -1,6 +1,9 @@
 #include "app/support_files.h"
 
+#include <windows.h>
+
 #include <cstdio>
+#include <string>
 
 #include "app/ansi_text.h"
 #include "app/crash_report.h"
@@ -14,8 +17,7 @@ namespace {
 // A command line can run to 32767 characters; the start line keeps the beginning.
 constexpr size_t kCommandLineShown = 1024;
 
-}  // namespace
-
+// The log file's first line for a start, on one line of bounded length.
 std::string DescribeStart(const std::wstring& version, const SYSTEMTIME& time,
                           DWORD processId, const std::string& osName, int systemBits,
                           unsigned codePage, const std::wstring& commandLine) {
@@ -33,6 +35,8 @@ std::string DescribeStart(const std::wstring& version, const SYSTEMTIME& time,
            osName.empty() ? "(unknown OS)" : osName.c_str(), systemBits, codePage);
   return facts + WideToAnsi(shown);
 }
+
+}  // namespace
 
 void StartLogFile() {
   LastErrorKept lastError;
