@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/ansi_text.h"
+#include "app/log_file.h"
 
 namespace {
 
@@ -60,6 +61,24 @@ CRITICAL_SECTION* OutputLock() {
   return &lock;
 }
 
+// Lives as long as the process: threads may still log while it ends.
+LogFile& TheLogFile() {
+  static LogFile* const file = new LogFile;
+  return *file;
+}
+
+// How long the crash reporter waits for a lock the crashed thread may hold.
+constexpr int kFinalLineLockTries = 200;
+constexpr DWORD kFinalLineLockPauseMs = 10;
+
+// Takes the lock if it comes free soon; the caller goes on either way.
+void EnterBriefly(CRITICAL_SECTION* lock) {
+  for (int attempt = 0; attempt < kFinalLineLockTries; ++attempt) {
+    if (TryEnterCriticalSection(lock)) return;
+    Sleep(kFinalLineLockPauseMs);
+  }
+}
+
 // printf into a string of whatever length it needs (signatures can be long).
 std::string FormatHead(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 std::string FormatHead(const char* format, ...) {
@@ -83,15 +102,30 @@ void SetColor(WORD attribute) {
   SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), attribute);
 }
 
-void WriteLine(const char* message) {
+enum class LineKind { kOrdinary, kFinal };
+
+void WriteLine(const char* message, LineKind kind = LineKind::kOrdinary) {
   std::string line = TakePendingHead();
   line += message;
   line += '\n';
-  EnterCriticalSection(OutputLock());
+  if (kind == LineKind::kFinal) {
+    EnterBriefly(OutputLock());  // and never left: nothing may follow this line
+  } else {
+    EnterCriticalSection(OutputLock());
+  }
+  // The file first: in the field it is the copy that counts, and a crashed thread may
+  // hold the C runtime's own lock on standard output.
+  TheLogFile().Append(line.data(), line.size());
   fwrite(line.data(), 1, line.size(), stdout);
   fflush(stdout);
-  LeaveCriticalSection(OutputLock());
+  if (kind == LineKind::kOrdinary) LeaveCriticalSection(OutputLock());
   OutputDebugStringA(line.c_str());
+}
+
+void WriteFormatted(LineKind kind, const char* format, va_list args) {
+  char message[kLogMessageMax + 1] = {};
+  vsnprintf(message, sizeof(message), format, args);
+  WriteLine(message, kind);
 }
 
 }  // namespace
@@ -124,12 +158,30 @@ void LogHeader(const char* level, const char* buildTime, const char* sourcePath,
 }
 
 void LogMessage(const char* format, ...) {
-  char message[kLogMessageMax + 1] = {};
   va_list args;
   va_start(args, format);
-  vsnprintf(message, sizeof(message), format, args);
+  WriteFormatted(LineKind::kOrdinary, format, args);
   va_end(args);
-  WriteLine(message);
+}
+
+void LogFinalMessage(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  WriteFormatted(LineKind::kFinal, format, args);
+  va_end(args);
+}
+
+bool OpenLogFile(const std::wstring& folder, const std::string& firstLine) {
+  EnterCriticalSection(OutputLock());
+  const bool opened = TheLogFile().Open(folder, firstLine);
+  LeaveCriticalSection(OutputLock());
+  return opened;
+}
+
+void CloseLogFile() {
+  EnterCriticalSection(OutputLock());
+  TheLogFile().Close();
+  LeaveCriticalSection(OutputLock());
 }
 
 void LogMessageW(const wchar_t* format, ...) {

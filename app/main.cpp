@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/service_url.h"
+#include "app/support_files.h"
 #include "wke/modal_box.h"
 #include "wke/origin_guard.h"
 #include "wke/wke_window.h"
@@ -38,6 +39,8 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int) {
     ReleaseMutex(mutex);
     return 0;
   }
+  StartLogFile();
+  StartCrashReports();
 
   WkeWindow window;
   window.Init(RechargeRequested());

@@ -55,6 +55,13 @@ bool WriteFile(const std::string& path, const std::string& text) {
 
 std::wstring GetVersion(const wchar_t* path) {
   const wchar_t* filePath = path ? path : L"";
+  const std::wstring version = ReadVersion(filePath);
+  LOG_INFO_W(L"应用程序名称:%s, 版本号:%s", filePath, version.c_str());
+  return version;
+}
+
+std::wstring ReadVersion(const wchar_t* path) {
+  const wchar_t* filePath = path ? path : L"";
   std::wstring version;
   DWORD ignored = 0;
   const DWORD size = GetFileVersionInfoSizeW(filePath, &ignored);
@@ -73,7 +80,6 @@ std::wstring GetVersion(const wchar_t* path) {
       version = text;
     }
   }
-  LOG_INFO_W(L"应用程序名称:%s, 版本号:%s", filePath, version.c_str());
   return version;
 }
 

@@ -11,6 +11,8 @@ std::string ReadFile(const std::string& path);
 bool WriteFile(const std::string& path, const std::string& text);
 // "major.minor.build.revision" of the file's version resource, or empty. Logs a line.
 std::wstring GetVersion(const wchar_t* path);
+// The same without the log line.
+std::wstring ReadVersion(const wchar_t* path);
 // MD5 of the file's content as 32 lower-case hex digits (of no bytes when unreadable).
 std::string GetFileMd5(const std::string& path);
 

@@ -167,6 +167,7 @@ class Output:
 
     def __init__(self, stream):
         self.lines = []
+        self.raw = bytearray()  # every byte as received, line ends included
         self.cond = threading.Condition()
         self.ended = False
         self.thread = threading.Thread(target=self._read, args=(stream,), daemon=True)
@@ -174,6 +175,8 @@ class Output:
 
     def _read(self, stream):
         for raw in iter(stream.readline, b""):
+            with self.cond:
+                self.raw += raw
             # Windows programs end their lines with "\r\n".
             line = raw[:-1] if raw.endswith(b"\n") else raw
             line = line[:-1] if line.endswith(b"\r") else line
@@ -198,6 +201,10 @@ class Output:
     def snapshot(self):
         with self.cond:
             return list(self.lines)
+
+    def raw_bytes(self):
+        with self.cond:
+            return bytes(self.raw)
 
 
 class Program:

@@ -15,6 +15,11 @@
 //   probe sleep <ms> [marker file]  wait, then create the marker file
 //   probe run <command line>        start a program with this exact command line (one
 //                                   argument), wait for it, exit with its exit code
+//   probe status <command line>     like run, then print "exit <whole exit code>" (Wine
+//                                   hands on only its low byte)
+//   probe crash <exe name>          start a thread at an invalid address in the running
+//                                   process of that file, print "thread <id>", wait for
+//                                   the process to end and print its exit code as status
 #include <windows.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
@@ -250,6 +255,36 @@ int Kill(const wchar_t* exeName) {
   return 0;
 }
 
+void EmitExitCode(DWORD code) {
+  char text[32];
+  snprintf(text, sizeof(text), "exit 0x%08lX", code);
+  Emit(text);
+}
+
+// The fault comes from outside: the program itself has no way to be told to crash.
+int Crash(const wchar_t* exeName) {
+  const DWORD rights = PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
+                       PROCESS_VM_WRITE | PROCESS_VM_READ | SYNCHRONIZE;
+  const int crashed = ForEachProcessNamed(exeName, rights, [](HANDLE process) {
+    DWORD threadId = 0;
+    HANDLE thread = CreateRemoteThread(process, nullptr, 0,
+                                       reinterpret_cast<LPTHREAD_START_ROUTINE>(16), nullptr, 0,
+                                       &threadId);
+    if (!thread) return false;
+    CloseHandle(thread);
+    Emit("thread " + std::to_string(threadId));
+    if (WaitForSingleObject(process, 60000) != WAIT_OBJECT_0) {
+      Emit("exit none");
+      return true;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    EmitExitCode(code);
+    return true;
+  });
+  return crashed == 1 ? 0 : 1;
+}
+
 int SleepThenMark(const wchar_t* milliseconds, const wchar_t* marker) {
   Sleep(static_cast<DWORD>(_wtoi(milliseconds)));
   if (marker) {
@@ -289,7 +324,7 @@ int main() {
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (!argv || argc < 2) {
-    fprintf(stderr, "usage: probe watch|close|activate|window|kill|memory|sleep|run ...\n");
+    fprintf(stderr, "usage: probe watch|close|activate|window|kill|memory|sleep|run|status|crash ...\n");
     return 64;
   }
   const std::wstring command = argv[1];
@@ -305,6 +340,11 @@ int main() {
   if (command == L"memory" && argc >= 3) return Memory(argv[2]);
   if (command == L"sleep" && argc >= 3) return SleepThenMark(argv[2], argc >= 4 ? argv[3] : nullptr);
   if (command == L"run" && argc >= 3) return Run(argv[2]);
+  if (command == L"crash" && argc >= 3) return Crash(argv[2]);
+  if (command == L"status" && argc >= 3) {
+    EmitExitCode(static_cast<DWORD>(Run(argv[2])));
+    return 0;
+  }
   fprintf(stderr, "probe: bad arguments\n");
   return 64;
 }

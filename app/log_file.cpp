@@ -1,0 +1,90 @@
+#include "app/log_file.h"
+
+#include "app/last_error.h"
+
+namespace {
+
+// Standard output in the C runtime's text mode writes every "\n" as "\r\n", including
+// the one of a "\r\n" the text already holds.
+void TranslateLineEnds(const char* text, size_t size, std::string* out) {
+  out->clear();
+  out->reserve(size + size / 16 + 2);
+  for (size_t i = 0; i < size; ++i) {
+    if (text[i] == '\n') out->push_back('\r');
+    out->push_back(text[i]);
+  }
+}
+
+unsigned long long SizeOnDisk(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+}  // namespace
+
+LogFile::~LogFile() { Close(); }
+
+std::wstring LogFile::PathOf(const std::wstring& folder, int generation) {
+  if (generation == 0) return folder + L"\\brindlex.log";
+  return folder + L"\\brindlex." + std::to_wstring(generation) + L".log";
+}
+
+bool LogFile::Open(const std::wstring& folder, const std::string& firstLine) {
+  LastErrorKept lastError;
+  Close();
+  if (folder.empty()) return false;
+  CreateDirectoryW(folder.c_str(), nullptr);  // inherits the cache directory's security
+  folder_ = folder;
+  const std::string line = firstLine + "\n";
+  // A start's lines stay together: its first line begins a new file rather than
+  // pass the limit at the end of the old one.
+  TranslateLineEnds(line.data(), line.size(), &translated_);
+  if (SizeOnDisk(PathOf(folder_, 0)) + translated_.size() > kLogFileLimit) Rotate();
+  if (!OpenCurrent()) return false;
+  Append(line.data(), line.size());
+  return true;
+}
+
+void LogFile::Close() {
+  if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+  file_ = INVALID_HANDLE_VALUE;
+}
+
+void LogFile::Append(const char* text, size_t size) {
+  if (file_ == INVALID_HANDLE_VALUE) return;
+  LastErrorKept lastError;
+  TranslateLineEnds(text, size, &translated_);
+  DWORD written = 0;
+  WriteFile(file_, translated_.data(), static_cast<DWORD>(translated_.size()), &written,
+            nullptr);
+  size_ += written;
+  if (size_ > kLogFileLimit && size_ >= nextRotation_) {
+    Close();
+    const bool rotated = Rotate();
+    if (OpenCurrent() && !rotated) nextRotation_ = size_ + kLogFileLimit / 16;
+  }
+}
+
+bool LogFile::OpenCurrent() {
+  file_ = CreateFileW(PathOf(folder_, 0).c_str(), FILE_APPEND_DATA,
+                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                      FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file_ == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size = {};
+  size_ = GetFileSizeEx(file_, &size) ? static_cast<unsigned long long>(size.QuadPart) : 0;
+  nextRotation_ = kLogFileLimit;
+  return true;
+}
+
+// Shifts each generation up by one, the oldest falling off. Only the last step
+// matters: once brindlex.log has moved, the next open starts a fresh file.
+bool LogFile::Rotate() {
+  for (int generation = kLogFileGenerations - 1; generation >= 0; --generation) {
+    const bool moved = MoveFileExW(PathOf(folder_, generation).c_str(),
+                                   PathOf(folder_, generation + 1).c_str(),
+                                   MOVEFILE_REPLACE_EXISTING) != FALSE;
+    if (generation == 0) return moved;
+  }
+  return false;
+}

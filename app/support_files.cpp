@@ -1,0 +1,60 @@
+#include "app/support_files.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/ansi_text.h"
+#include "app/crash_report.h"
+#include "app/helper.h"
+#include "app/last_error.h"
+#include "app/log.h"
+#include "sys/file_helper.h"
+
+namespace {
+
+// A command line can run to 32767 characters; the start line keeps the beginning.
+constexpr size_t kCommandLineShown = 1024;
+
+// The log file's first line for a start, on one line of bounded length.
+std::string DescribeStart(const std::wstring& version, const SYSTEMTIME& time,
+                          DWORD processId, const std::string& osName, int systemBits,
+                          unsigned codePage, const std::wstring& commandLine) {
+  std::wstring shown = commandLine.substr(0, kCommandLineShown);
+  // A line break inside would split the line in two.
+  for (wchar_t& c : shown) {
+    if (c < L' ') c = L' ';
+  }
+  char facts[256] = {};
+  snprintf(facts, sizeof(facts),
+           "==== Brindlex %s started %04u-%02u-%02u %02u:%02u:%02u, process %lu, %s %d-bit, "
+           "code page %u, command line: ",
+           version.empty() ? "(no version)" : WideToAnsi(version).c_str(), time.wYear,
+           time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond, processId,
+           osName.empty() ? "(unknown OS)" : osName.c_str(), systemBits, codePage);
+  return facts + WideToAnsi(shown);
+}
+
+}  // namespace
+
+void StartLogFile() {
+  LastErrorKept lastError;
+  const std::wstring folder = Helper::GetCachePath(std::wstring(L"logs"));
+  if (folder.empty()) return;
+  SYSTEMTIME now = {};
+  GetLocalTime(&now);
+  const std::wstring version =
+      FileHelper::ReadVersion(Helper::GetModuleFilePath(nullptr).c_str());
+  if (!OpenLogFile(folder, DescribeStart(version, now, GetCurrentProcessId(),
+                                         Helper::GetOsName(), Helper::GetSystemBits(),
+                                         GetACP(), GetCommandLineW()))) {
+    // Standard output stays as it is; only a debugger hears of it.
+    OutputDebugStringA("brindlex: log file not written\n");
+  }
+}
+
+void StartCrashReports() {
+  LastErrorKept lastError;
+  InstallCrashReporter(Helper::GetCachePath(std::wstring(L"crashes")));
+}
