@@ -1,4 +1,4 @@
-"""Reads what the tests need from a PE32 file without loading it: the import tables
+"""Reads what the tests need from a PE32 file without loading it: the import table
 and the fixed part of the version resource."""
 
 import struct
@@ -9,7 +9,7 @@ class PeError(Exception):
 
 
 class PeImage:
-    DIR_IMPORT, DIR_RESOURCE, DIR_DELAY_IMPORT = 1, 2, 13
+    DIR_IMPORT, DIR_RESOURCE = 1, 2
     RT_VERSION = 16
 
     def __init__(self, path):
@@ -67,25 +67,16 @@ class PeImage:
             at += 4
 
     def imports(self):
-        """[(dll, [name or ("#", ordinal)])] of the import table and the delay-load
-        table, in the order the image lists them."""
+        """[(dll, [name or ("#", ordinal)])] of the import table, in its order."""
         result = []
         rva, _ = self._directory(self.DIR_IMPORT)
         at = self.offset(rva) if rva else None
         while at is not None:
-            lookup, _, _, name, address = struct.unpack_from("<IIIII", self.data, at)
+            lookup, _, _, name, address = struct.unpack_from("<5I", self.data, at)
             if name == 0:
                 break
             result.append((self._text(name), self._names(lookup or address)))
             at += 20
-        rva, _ = self._directory(self.DIR_DELAY_IMPORT)
-        at = self.offset(rva) if rva else None
-        while at is not None:
-            _, name, _, _, lookup = struct.unpack_from("<IIIII", self.data, at)
-            if name == 0:
-                break
-            result.append((self._text(name), self._names(lookup)))
-            at += 32
         return result
 
     def _resource_entries(self, directory_offset):
