@@ -6,7 +6,8 @@ Windows XP SP3, whose loader refuses a program that names anything else.
 
 EXPORTS_DIR holds one list per DLL (<dll>.txt, one exported name a line, "#" starts
 a comment). An offender is a function missing from its DLL's list, a DLL without a
-list, or an import by ordinal (ordinals are not stable across Windows versions).
+list, or an import by ordinal (ordinals are not stable across Windows versions); so
+is a subsystem version in the header above XP's 5.1, which its loader also refuses.
 Prints the imports per DLL and every offender; exits 1 when there is one.
 """
 
@@ -15,6 +16,9 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from pe_image import PeImage  # noqa: E402
+
+
+XP_SUBSYSTEM_VERSION = (5, 1)
 
 
 def load_exports(directory, dll):
@@ -50,12 +54,16 @@ def main(argv):
     if not os.path.isfile(os.path.join(exports_dir, "kernel32.txt")):
         print("imports_xp: no export lists in %s" % exports_dir)
         return 2
-    imports = PeImage(program).imports()
+    image = PeImage(program)
+    imports = image.imports()
     total = sum(len(names) for _, names in imports)
     print("%s: %d imports from %d DLLs" % (os.path.basename(program), total, len(imports)))
     for dll, names in sorted(imports, key=lambda item: item[0].lower()):
         print("  %-14s %d" % (dll, len(names)))
     bad = offenders(imports, exports_dir)
+    if image.subsystem_version > XP_SUBSYSTEM_VERSION:
+        bad.append("header: subsystem version %d.%d is newer than XP's %d.%d"
+                   % (image.subsystem_version + XP_SUBSYSTEM_VERSION))
     for line in bad:
         print("offender: " + line)
     print("%d offenders" % len(bad))

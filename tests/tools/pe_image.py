@@ -24,6 +24,7 @@ class PeImage:
         optional = pe + 24
         if self._u16(optional) != 0x10B:
             raise PeError("%s: not a PE32 image" % path)
+        self.subsystem_version = struct.unpack_from("<HH", self.data, optional + 48)
         count = self._u32(optional + 92)
         self.directories = [struct.unpack_from("<II", self.data, optional + 96 + 8 * i)
                             for i in range(count)]
