@@ -1,14 +1,21 @@
 #!/usr/bin/env bash
 # Builds the third-party libraries Debian does not ship for MinGW, from Debian's own
 # source packages with Debian's patches applied: OpenSSL 3.0 and libcurl 7.88 as
-# static i686 libraries, plus the Duktape sources for the stand-in engine.
+# static i686 libraries, the thread library of the posix toolchain, the curl tool
+# (a reference for the download benchmark), and the Duktape sources for the
+# stand-in engine.
+#
+# Everything is built for Windows XP (NT 5.1). The headers of MinGW-w64 default to
+# Windows 10, and a library built that way names Vista's calls in the program's
+# import table (SRW locks, GetTickCount64, BCryptGenRandom, inet_pton), which XP's
+# loader refuses before the program runs.
 set -euo pipefail
 : "${BRINDLEX_DEPS:?}"
 log() { printf '[deps] %s\n' "$*" >&2; }
 jobs=$(nproc)
 src="$BRINDLEX_DEPS/src"
 prefix="$BRINDLEX_DEPS/i686"
-mkdir -p "$src" "$prefix"
+mkdir -p "$src" "$prefix/lib"
 
 unpack() { # name -> directory of the unpacked, patched source
   local name=$1 dir
@@ -24,11 +31,31 @@ unpack() { # name -> directory of the unpacked, patched source
   echo "$src/${dir#./}"
 }
 
+winnt_flags="-D_WIN32_WINNT=0x0501 -DWINVER=0x0501"
+
+# The toolchain's own static libwinpthread is built for Vista and imports
+# GetTickCount64; built for XP it counts time with QueryPerformanceCounter. Installed
+# under both names the compiler driver links (-lpthread) and the build's -L finds
+# first, so every program of the build links this one.
+if [ ! -f "$prefix/lib/libwinpthread.a" ]; then
+  d=$(unpack mingw-w64)
+  log "building winpthreads in $d"
+  b="$d/mingw-w64-libraries/winpthreads/build-i686"
+  rm -rf "$b" && mkdir -p "$b"
+  (cd "$b" && ../configure --host=i686-w64-mingw32 CC=i686-w64-mingw32-gcc-posix \
+      --disable-shared --enable-static CFLAGS="-O2 $winnt_flags" >/dev/null &&
+   make -j"$jobs" >/dev/null)
+  cp "$b/.libs/libwinpthread.a" "$prefix/lib/libwinpthread.a"
+  cp "$b/.libs/libwinpthread.a" "$prefix/lib/libpthread.a"
+fi
+
 if [ ! -f "$prefix/lib/libssl.a" ] && [ ! -f "$prefix/lib64/libssl.a" ]; then
   d=$(unpack openssl)
   log "building OpenSSL in $d"
   (cd "$d" && make distclean >/dev/null 2>&1 || true
-   cd "$d" && ./Configure mingw no-shared no-tests no-engine no-module \
+   # The defines must come from here: crypto/threads_win.c includes windows.h before
+   # OpenSSL's own default for the Windows version applies, and took SRW locks.
+   cd "$d" && ./Configure mingw no-shared no-tests no-engine no-module $winnt_flags \
       --cross-compile-prefix=i686-w64-mingw32- CC=gcc-posix \
       --prefix="$prefix" --libdir=lib >/dev/null &&
    make -j"$jobs" build_libs >/dev/null && make install_dev >/dev/null)
@@ -36,7 +63,9 @@ fi
 
 if [ ! -f "$prefix/lib/libcurl.a" ]; then
   d=$(unpack curl)
-  log "building libcurl in $d"
+  # The library as the program needs it (HTTP only, nothing compressed, no IDN), and
+  # the curl tool from the same build, static, as a like-for-like reference.
+  log "building libcurl and curl.exe in $d"
   tc="$BRINDLEX_DEPS/curl-toolchain.cmake"
   cat >"$tc" <<TC
 set(CMAKE_SYSTEM_NAME Windows)
@@ -52,7 +81,9 @@ TC
   cmake -S "$d" -B "$d/build-mingw" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$tc" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
     -DBUILD_SHARED_LIBS=OFF -DCURL_USE_OPENSSL=ON -DOPENSSL_USE_STATIC_LIBS=ON \
-    -DOPENSSL_ROOT_DIR="$prefix" -DHTTP_ONLY=ON -DBUILD_CURL_EXE=OFF \
+    -DOPENSSL_ROOT_DIR="$prefix" -DHTTP_ONLY=ON -DBUILD_CURL_EXE=ON \
+    -DCURL_TARGET_WINDOWS_VERSION=0x0501 -DCMAKE_C_FLAGS="-DWINVER=0x0501" \
+    -DCMAKE_EXE_LINKER_FLAGS="-static -L$prefix/lib" \
     -DCURL_USE_LIBSSH2=OFF -DCURL_ZLIB=OFF -DUSE_LIBIDN2=OFF -DCURL_USE_LIBPSL=OFF \
     -DENABLE_MANUAL=OFF -DBUILD_TESTING=OFF >/dev/null
   cmake --build "$d/build-mingw" -j"$jobs" >/dev/null

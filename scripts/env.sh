@@ -1,6 +1,6 @@
 # Sourced by the README's commands: where the dependency cache is, and a virtual
 # display for Wine's windows when the machine has none.
-export BRINDLEX_DEPS=${BRINDLEX_DEPS:-/var/cache/brindlex/deps-v1}
+export BRINDLEX_DEPS=${BRINDLEX_DEPS:-/var/cache/brindlex/deps-v2}
 export WINEDEBUG=${WINEDEBUG:--all}
 
 start_display() {

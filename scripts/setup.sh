@@ -3,10 +3,10 @@
 # cross compiler, Wine (32- and 64-bit), Xvfb, CMake, and static i686 builds of
 # OpenSSL and libcurl made from Debian's own source packages. Idempotent: a second
 # run only checks and returns. Everything it builds lands in a versioned cache
-# outside the work tree ($BRINDLEX_DEPS, default /var/cache/brindlex/deps-v1).
+# outside the work tree ($BRINDLEX_DEPS, default /var/cache/brindlex/deps-v2).
 set -euo pipefail
 
-DEPS_VERSION=v1
+DEPS_VERSION=v2
 export BRINDLEX_DEPS=${BRINDLEX_DEPS:-/var/cache/brindlex/deps-$DEPS_VERSION}
 export DEBIAN_FRONTEND=noninteractive
 log() { printf '[setup] %s\n' "$*"; }

@@ -31,18 +31,20 @@ start_display
 stage "wine prefixes ready"
 status=0
 ctest --test-dir "$build" --output-on-failure -j2 "$@" | tee "$build/ctest-output.log" || status=$?
-# Time spent in each group of tests (a group's runs in both prefixes and code pages).
+# Time spent in each group of tests (a group's runs in every prefix and code page).
 awk '/Test +#[0-9]+: / && / sec$/ {
        for (i = 1; i <= NF; i++) if ($i ~ /^#[0-9]+:$/) name = $(i + 1)
-       sub(/_(w32|w64)(_cp[0-9]+)?$/, "", name)
+       sub(/_(w32|w64|wxp)(_cp[0-9]+)?$/, "", name)
        if (!(name in seconds)) order[++groups] = name
        seconds[name] += $(NF - 1); count[name]++
      }
      END { for (g = 1; g <= groups; g++)
              printf "[test] group %s: %d tests, %.0fs\n", order[g], count[order[g]], seconds[order[g]] }' \
   "$build/ctest-output.log"
-# The bad-input campaign's figures (calls made, memory before and after).
-grep -h '^hostile: [0-9]* calls' "$build/Testing/Temporary/LastTest.log" 2>/dev/null \
+# The bad-input campaign's figures (calls made, memory before and after), and the
+# OS name each prefix's program gave.
+grep -hE '^(hostile: [0-9]* calls|getSysVersion in )' "$build/Testing/Temporary/LastTest.log" \
+  2>/dev/null \
   | sed 's/^/[test] /' || true
 stage "tests done"
 exit $status

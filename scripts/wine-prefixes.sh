@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Creates fresh throwaway Wine prefixes for one test run under $1: w32 (pure 32-bit)
-# and w64 (WoW64), and leaves one wineserver running for each (stop with "stop").
+# Creates fresh throwaway Wine prefixes for one test run under $1: w32 (pure 32-bit),
+# w64 (WoW64) and wxp (32-bit, presenting itself as Windows XP), and leaves one
+# wineserver running for each (stop with "stop").
 set -euo pipefail
 mkdir -p "$1"; root=$(cd "$1" && pwd); action=${2:-start}
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-for arch in w32 w64; do
+for arch in w32 w64 wxp; do
   prefix="$root/$arch"
   if [ "$action" = stop ]; then
     [ -d "$prefix" ] && WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
@@ -21,6 +22,11 @@ for arch in w32 w64; do
   WINEARCH=$winearch WINEPREFIX="$prefix" wineboot -i >/dev/null 2>&1
   WINEPREFIX="$prefix" wineserver -w
   WINEPREFIX="$prefix" wineserver -p
+  # Every program started later reads the Windows version from here.
+  if [ $arch = wxp ]; then
+    WINEPREFIX="$prefix" wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d winxp \
+      /f </dev/null >/dev/null 2>&1
+  fi
   # The display has no window manager: a managed window that is hidden or destroyed
   # makes Wine wait 2 s for a withdrawal no manager ever confirms, at every program end.
   WINEPREFIX="$prefix" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ \

@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <fstream>
 #include <memory>
+#include <share.h>
 #include <vector>
 
 #include "app/log.h"
@@ -45,9 +46,10 @@ std::string ReadFile(const std::string& path) {
 }
 
 bool WriteFile(const std::string& path, const std::string& text) {
-  FILE* raw = nullptr;
-  if (fopen_s(&raw, path.c_str(), "wb") != 0 || !raw) return false;
-  FilePtr file(raw);
+  // Exclusive while open, as the secure open of newer runtimes would be; XP's runtime
+  // has no such call, but its shared open can deny reading and writing to others.
+  FilePtr file(_fsopen(path.c_str(), "wb", _SH_DENYRW));
+  if (!file) return false;
   // The text ends at its first NUL; the count written and the close are not checked.
   fwrite(text.c_str(), 1, strlen(text.c_str()), file.get());
   return true;

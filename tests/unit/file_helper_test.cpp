@@ -51,6 +51,22 @@ TEST(FileHelperReadWrite, WriteFailsWhereNoFileCanBeOpened) {
   EXPECT_EQ(test_support::ReadBytes(dir.File(L"locked.txt")), "old");
 }
 
+// The write opens exclusively: a reader that shares everything still keeps it out, so
+// nobody ever reads a half-written store (a plain open would truncate under the reader).
+TEST(FileHelperReadWrite, WriteIsRefusedWhileAnotherHandleReads) {
+  TempDir dir;
+  ASSERT_TRUE(test_support::WriteBytes(dir.File(L"shared.txt"), "old"));
+  HANDLE reader = CreateFileW(dir.File(L"shared.txt").c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(FileHelper::WriteFile(dir.FileA("shared.txt"), "new"));
+  CloseHandle(reader);
+  EXPECT_EQ(test_support::ReadBytes(dir.File(L"shared.txt")), "old");
+  ASSERT_TRUE(FileHelper::WriteFile(dir.FileA("shared.txt"), "new"));
+  EXPECT_EQ(test_support::ReadBytes(dir.File(L"shared.txt")), "new");
+}
+
 TEST(FileHelperReadWrite, ReadKeepsEveryByte) {
   TempDir dir;
   std::string bytes;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <shlwapi.h>
 
 #include <string>
 
@@ -8,14 +9,15 @@
 
 namespace {
 
-// A key of the test's own under HKEY_CURRENT_USER, removed with everything below it.
+// A key of the test's own under HKEY_CURRENT_USER, removed with everything below it
+// (by the shell's call, which XP has as well).
 class RegistryText : public testing::Test {
  protected:
   void SetUp() override {
     key_ = L"Software\\BrindlexTest\\RegistryText" + std::to_wstring(GetCurrentProcessId());
-    RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str());
+    SHDeleteKeyW(HKEY_CURRENT_USER, key_.c_str());
   }
-  void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str()); }
+  void TearDown() override { SHDeleteKeyW(HKEY_CURRENT_USER, key_.c_str()); }
 
   // Writes raw bytes as a value of the given type, bypassing the helper.
   void SetRaw(const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
