@@ -24,7 +24,7 @@ using EasyHandle = std::unique_ptr<CURL, EasyHandleDeleter>;
 
 // Stands between libcurl and the caller's progress function: it holds back the report
 // of a complete body until the body is in place, so that no 100 % is reported for a
-// download that then fails (a full disk).
+// download that then fails (a full disk, an error status).
 struct ProgressRelay {
   CurlProgressFunction forward = nullptr;
   void* user = nullptr;
@@ -81,6 +81,15 @@ bool SavedWhole(PartFile& part, const char* target) {
   return false;
 }
 
+// Only a 2xx reply carries the file: the body of an error or a redirect must never
+// take the target's place.
+bool AnsweredSuccess(long status, const char* url) {
+  if (status >= 200 && status <= 299) return true;
+  SetLastError(0);
+  LOG_WARNING("download not saved, the server answered status %ld: %s", status, url);
+  return false;
+}
+
 }  // namespace
 
 CurlRequest& CurlRequest::Instance() {
@@ -132,11 +141,13 @@ bool CurlRequest::DownloadFile(const char* url, const char* path,
     LOG_WARNING("curl_easy_perform url: %s, res: %d, finished callback name: %s", url, res,
                 finishedName);
   }
+  long status = 0;
+  curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &status);
   handle.reset();
 
   // The page may open, hash or run the file as soon as it hears of it: the file is
   // closed and in place before the finished call is posted.
-  bool finished = SavedWhole(part, path) && res == CURLE_OK;
+  bool finished = SavedWhole(part, path) && res == CURLE_OK && AnsweredSuccess(status, url);
   bool placed = false;
   if (finished && part.size() > 0) {
     DWORD error = 0;

@@ -40,8 +40,8 @@ class CurlRequest {
   static void ReleaseThreadState();
 
   // Blocking. The body goes to a private file beside `path`, which replaces `path`
-  // only when the transfer completed and the disk took every byte; an empty body
-  // removes `path`. Anything else leaves `path` as it was. Then
+  // only when the transfer completed with a 2xx status and the disk took every byte;
+  // an empty 2xx body removes `path`. Anything else leaves `path` as it was. Then
   // posts the finished call "<name>(1|0)" to the task's window. `progress` (may be
   // null) hears of the complete body only once it is in place, just before the
   // finished call. Returns true when `path` holds the new body (at least one byte).

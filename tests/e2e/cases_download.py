@@ -6,7 +6,7 @@ import subprocess
 import sys
 import time
 
-from e2e import case
+from e2e import case, Route
 
 TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools")
 sys.path.insert(0, TOOLS)
@@ -91,3 +91,52 @@ def _(t):
     t.eq(p.value("finished"), 0, "finished value")
     t.check(not os.path.exists(target), "a file was left at the target")
     t.check(not [n for n in os.listdir(t.tmp) if n.endswith(".part")], "a part file was left")
+
+
+@case("download: replies other than 2xx leave an existing target byte-identical; a 200 "
+      "replaces it; a 255-character target downloads")
+def _(t):
+    payload = download_server.generated_body(150000, 31)
+    error_page = b"<html><body>Not Found</body></html>"
+    routes = {
+        "/e404": Route(error_page, status=404),
+        "/e500": Route(b"internal error", status=500),
+        "/r302": Route(b"moved", status=302, headers={"Location": "/ok"}),
+        "/empty500": Route(b"", status=500),
+        "/ok": Route(payload, content_type="application/octet-stream"),
+    }
+    origin = "http://127.0.0.1:%d" % t.args.port
+    jobs, targets = [], []
+    for route in ("/e404", "/e500", "/r302", "/empty500", "/ok"):
+        target = os.path.join(t.tmp, "setup%s.exe" % route.replace("/", "-"))
+        with open(target, "wb") as f:
+            f.write(b"previous program " + route.encode())
+        jobs.append([origin + route, t.winpath(target)])
+        targets.append(target)
+    # Nested folders down to a name that makes the Windows path 255 characters.
+    folder = t.tmp
+    while len(t.winpath(folder)) < 190:
+        folder = os.path.join(folder, "f" * 40)
+    os.makedirs(folder)
+    stem = t.winpath(os.path.join(folder, "long-"))
+    long_target = os.path.join(folder, "long-" + "n" * (255 - len(stem) - 4) + ".exe")
+    t.eq(len(t.winpath(long_target)), 255, "length of the long target")
+    jobs.append([origin + "/ok", t.winpath(long_target)])
+    digests = [hashlib.md5(open(p, "rb").read()).hexdigest() for p in targets]
+
+    p = t.run("download/sequence.html", values={"JOBS": jobs}, routes=routes, timeout=60)
+    results = p.value("results")
+    t.eq([r["finished"] for r in results], [0, 0, 0, 0, 1, 1], "finished values")
+    for (route, target, digest) in zip(("/e404", "/e500", "/r302", "/empty500"), targets, digests):
+        t.eq(hashlib.md5(open(target, "rb").read()).hexdigest(), digest, "target after " + route)
+        t.check(p.log_has(r"^\[warning [^\n]*download not saved, the server answered status "
+                          r"%s: %s%s$" % (route[-3:], origin, route)),
+                "no warning naming the status and the URL of %s\n%s" % (route, p.describe()))
+    for r in results[:4]:
+        t.check(100 not in r["percents"], "100 %% posted for a reply not saved: %r" % r)
+    for path in (targets[4], long_target):
+        t.eq(open(path, "rb").read(), payload, "body saved at " + path)
+    t.eq(results[4]["percents"][-1], 100)
+    t.check(not [n for n in os.listdir(t.tmp) if n.endswith(".part")], "a part file was left")
+    t.eq(os.listdir(folder), [os.path.basename(long_target)], "files beside the long target")
+

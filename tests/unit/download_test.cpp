@@ -288,23 +288,40 @@ TEST_F(DownloadTest, EmptyReplyRemovesTheExistingFileAndReportsSuccess) {
   EXPECT_TRUE(Files().empty());
 }
 
-TEST_F(DownloadTest, ErrorStatusAndRedirectBodiesAreSavedAsCompleted) {
-  struct Case { std::string url; std::string body; };
+// Only a 2xx reply takes the target's place: an error page or a redirect's body must
+// never become the program the page runs next.
+TEST_F(DownloadTest, RepliesOtherThan2xxLeaveTheExistingTargetAsItWas) {
+  struct Case { std::string url; long status; };
   const Case cases[] = {
-      {Body(5000, 4, "&status=404"), GeneratedBody(5000, 4)},
-      {Body(7000, 5, "&status=500"), GeneratedBody(7000, 5)},
-      // Not followed: the 302's own body is the file, not the body it points to.
-      {Http("/redirect?size=3000&seed=6"), GeneratedBody(3000, 6)},
+      {Body(5000, 4, "&status=404"), 404},
+      {Body(7000, 5, "&status=500"), 500},
+      {Http("/redirect?size=3000&seed=6"), 302},  // not followed
+      {Body(0, 0, "&status=500"), 500},           // empty: must not remove the target
   };
+  test_support::StdoutCapture log;
   int n = 0;
   for (const Case& c : cases) {
-    const std::wstring path = folder_.File(L"status" + std::to_wstring(n) + L".bin");
+    SCOPED_TRACE(c.url);
+    const std::wstring path = folder_.File(L"setup" + std::to_wstring(n) + L".exe");
+    const std::string previous = "previous program " + std::to_string(n);
+    ASSERT_TRUE(test_support::WriteBytes(path, previous));
+    const std::string progress = "p" + std::to_string(n);
     const std::string finished = "d" + std::to_string(n++);
-    Run(c.url, path, "p", finished);
-    const std::string saved = test_support::ReadBytes(path);
-    EXPECT_TRUE(saved == c.body) << c.url;
-    EXPECT_EQ(sink_.Numbers(finished), std::vector<long>{1}) << c.url;
+    Run(c.url, path, progress, finished);
+    EXPECT_EQ(test_support::ReadBytes(path), previous);
+    EXPECT_EQ(sink_.Numbers(finished), std::vector<long>{0});
+    const std::vector<long> percents = sink_.Numbers(progress);
+    EXPECT_EQ(std::count(percents.begin(), percents.end(), 100L), 0) << "100 % for a reply not saved";
   }
+  const std::string text = log.Text();
+  for (const Case& c : cases) {
+    EXPECT_NE(text.find("download not saved, the server answered status " +
+                        std::to_string(c.status) + ": " + c.url),
+              std::string::npos)
+        << text;
+  }
+  EXPECT_EQ(Files().size(), 4u) << "only the four targets";
+  EXPECT_TRUE(NoPartFiles());
 }
 
 TEST_F(DownloadTest, RefusedConnectionReportsFailureAndLeavesNoFile) {
