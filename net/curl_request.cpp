@@ -10,6 +10,7 @@
 #include "app/log.h"
 #include "app/ui_messages.h"
 #include "net/part_file.h"
+#include "net/running_downloads.h"
 
 namespace {
 
@@ -22,9 +23,10 @@ struct EasyHandleDeleter {
 };
 using EasyHandle = std::unique_ptr<CURL, EasyHandleDeleter>;
 
-// Stands between libcurl and the caller's progress function: it holds back the report
-// of a complete body until the body is in place, so that no 100 % is reported for a
-// download that then fails (a full disk, an error status).
+// Stands between libcurl and the caller's progress function. It stops the transfer
+// when the program is ending, whether or not the caller reports progress, and it
+// holds back the report of a complete body until the body is in place, so that no
+// 100 % is reported for a download that then fails (a full disk, an error status).
 struct ProgressRelay {
   CurlProgressFunction forward = nullptr;
   void* user = nullptr;
@@ -39,6 +41,7 @@ struct ProgressRelay {
 
 int RelayProgress(void* clientp, double dltotal, double dlnow, double ultotal, double ulnow) {
   auto* relay = static_cast<ProgressRelay*>(clientp);
+  if (RunningDownloads::StopRequested()) return 1;  // libcurl ends with "aborted by callback"
   if (!relay->forward) return 0;
   if (dltotal > 0 && dlnow >= dltotal) {
     relay->completeHeld = true;

@@ -46,7 +46,7 @@ class CurlRequest {
   // null) hears of the complete body only once it is in place, just before the
   // finished call. Returns true when `path` holds the new body (at least one byte).
   // Nothing is posted when no transfer could start (no handle, or the file cannot be
-  // created there).
+  // created there). The transfer aborts when the program stops its downloads.
   bool DownloadFile(const char* url, const char* path, CurlProgressFunction progress,
                     void* user);
   bool DownloadFile(const char* url, const char* path, CurlProgressFunction progress,

@@ -2,6 +2,7 @@
 from a test authority trusted only inside the test's Wine prefix."""
 import hashlib
 import os
+import re
 import subprocess
 import sys
 import time
@@ -140,3 +141,44 @@ def _(t):
     t.check(not [n for n in os.listdir(t.tmp) if n.endswith(".part")], "a part file was left")
     t.eq(os.listdir(folder), [os.path.basename(long_target)], "files beside the long target")
 
+
+@case("closing the window during HTTPS downloads ends the program with 0, 20 times")
+def _(t):
+    tls = TlsServer(t)
+    try:
+        for attempt in range(20):
+            kept = os.path.join(t.tmp, "kept.exe")
+            with open(kept, "wb") as f:
+                f.write(b"previous program")
+            # Slow bodies: they are still arriving when the window closes. One progress
+            # name is too long for its call string, so that download has no progress
+            # function of the page's.
+            jobs = [[tls.url("BRINDLEX_DL_HTTPS", "/body?size=4000000&seed=%d&chunk=16384"
+                             "&delay_ms=20" % i),
+                     t.winpath(kept if i == 0 else os.path.join(t.tmp, "b%d.bin" % i)),
+                     "onProgress" if i < 2 else "p" * 200]
+                    for i in range(3)]
+            p = t.start("download/closing.html", values={"JOBS": jobs})
+            p.wait_console("progressing", timeout=30)
+            code, out = t.probe("close", "Brindlex")
+            t.eq(code, 0, "closing the window: " + out)
+            started = time.monotonic()
+            p.wait_exit(20)
+            took = time.monotonic() - started
+            errors = "\n".join(raw.decode("utf-8", "replace") for _, raw in p.err.snapshot())
+            t.check("unhandled" not in errors.lower() and "backtrace" not in errors.lower(),
+                    "attempt %d crashed:\n%s" % (attempt, errors))
+            stopping = re.search(r"stopping (\d+) running downloads", p.text())
+            t.check(stopping, "attempt %d: downloads were not stopped\n%s"
+                    % (attempt, p.describe()))
+            # Each stopped download ended through its own worker ("aborted by callback").
+            t.eq(len(p.log_matching(r"curl_easy_perform url: https:[^\n]*, res: 42,")),
+                 int(stopping.group(1)), "attempt %d: downloads aborted" % attempt)
+            t.check(not p.log_has(r"still running after"),
+                    "attempt %d: a download outlived the wait\n%s" % (attempt, p.describe()))
+            t.eq(open(kept, "rb").read(), b"previous program", "target of a stopped download")
+            t.check(not [n for n in os.listdir(t.tmp) if n.endswith(".part")],
+                    "attempt %d left a part file" % attempt)
+            print("  attempt %d: exit 0 %.1fs after the close" % (attempt, took), flush=True)
+    finally:
+        tls.stop()

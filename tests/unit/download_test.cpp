@@ -20,6 +20,7 @@
 #include "app/ui_messages.h"
 #include "net/curl_request.h"
 #include "net/download_worker.h"
+#include "net/running_downloads.h"
 #include "unit/test_support.h"
 #include "wke/wke_window.h"
 
@@ -583,6 +584,48 @@ TEST_F(DownloadTest, TargetsNearTheLengthLimitDownload) {
   } while (FindNextFileW(find, &found));
   FindClose(find);
   EXPECT_EQ(names.size(), 2u) << "only the two targets, no body file left";
+}
+
+// Lets downloads run again when a test that stopped them ends.
+struct ResumeDownloads {
+  ~ResumeDownloads() { RunningDownloads::Resume(); }
+};
+
+// The program's exit stops running downloads, those without a progress function of
+// the page's too, and waits for their workers; one that starts afterwards does nothing.
+TEST_F(DownloadTest, StopEndsRunningDownloadsAndLaterOnesNeverStart) {
+  const ResumeDownloads resume;
+  const std::wstring kept = folder_.File(L"kept.exe");
+  ASSERT_TRUE(test_support::WriteBytes(kept, "previous program"));
+  std::vector<std::thread> workers;
+  // Each sends half of its body and goes quiet.
+  workers.push_back(Start(Http("/stall?size=200000"), kept, "p0", "d0"));
+  workers.push_back(Start(Url("BRINDLEX_DL_HTTPS", "/stall?size=200000", "https"),
+                          folder_.File(L"tls.bin"), "p1", "d1"));
+  workers.push_back(Start(Http("/stall?size=200000"), folder_.File(L"quiet.bin"),
+                          std::string(200, 'p'), "d2"));  // no progress calls for this name
+  ASSERT_TRUE(sink_.PumpUntil([&] {
+    return !sink_.Numbers("p0").empty() && !sink_.Numbers("p1").empty();
+  }));
+  Sleep(300);  // the third has had as long to get going
+
+  EXPECT_TRUE(RunningDownloads::Stop()) << "a worker outlived the wait";
+  for (std::thread& worker : workers) worker.join();
+  sink_.Drain();
+  for (const char* finished : {"d0", "d1", "d2"}) {
+    EXPECT_EQ(sink_.Numbers(finished), std::vector<long>{0}) << finished;
+  }
+  EXPECT_EQ(test_support::ReadBytes(kept), "previous program");
+  EXPECT_EQ(Files(), std::vector<std::wstring>{L"kept.exe"});
+
+  sink_.calls.clear();
+  Run(Body(1000, 50), folder_.File(L"late.bin"), "p", "late");
+  EXPECT_TRUE(sink_.calls.empty());
+  EXPECT_EQ(Files(), std::vector<std::wstring>{L"kept.exe"});
+
+  RunningDownloads::Resume();
+  Run(Body(1000, 51), folder_.File(L"after.bin"), "p", "after");
+  EXPECT_EQ(sink_.Numbers("after"), std::vector<long>{1});
 }
 
 }  // namespace
