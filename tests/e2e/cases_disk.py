@@ -2,6 +2,7 @@
 "moveFile" against a small tmpfs volume, mounted as a drive letter of the prefix or
 over the cache folder. Mounting needs root; where it is refused, each case prints why
 it is skipped, and the unit tests' simulated full disk covers the same outcomes."""
+import contextlib
 import hashlib
 import json
 import os
@@ -65,24 +66,37 @@ class SmallVolume:
             os.rmdir(self.path)
 
 
+@contextlib.contextmanager
 def small_volume(t, size, path=None):
-    """A mounted SmallVolume, or None after printing why the case is skipped."""
+    """A mounted SmallVolume, unmounted again afterwards; None after printing why the
+    case is skipped."""
     if os.geteuid() != 0:
         print("SKIPPED %s: mounting a small volume needs root; the unit tests' simulated "
               "full disk covers these outcomes" % t.name, flush=True)
-        return None
+        yield None
+        return
     volume = SmallVolume(t, size, path)
-    if not volume.mounted:
+    try:
+        if not volume.mounted:
+            print("SKIPPED %s: mount refused (%s); the unit tests' simulated full disk "
+                  "covers these outcomes" % (t.name, volume.refusal), flush=True)
+            yield None
+        else:
+            yield volume
+    finally:
         volume.close()
-        print("SKIPPED %s: mount refused (%s); the unit tests' simulated full disk covers "
-              "these outcomes" % (t.name, volume.refusal), flush=True)
-        return None
-    return volume
 
 
 def md5(path):
     with open(path, "rb") as f:
         return hashlib.md5(f.read()).hexdigest()
+
+
+def write(path, data):
+    """Writes the file; returns the MD5 of its content."""
+    with open(path, "wb") as f:
+        f.write(data)
+    return hashlib.md5(data).hexdigest()
 
 
 def body(size, seed):
@@ -92,15 +106,12 @@ def body(size, seed):
 @case("full disk: a download larger than the free space reports 0 and keeps the target; "
       "one that just fits is saved")
 def _(t):
-    volume = small_volume(t, 4 << 20)
-    if not volume:
-        return
-    try:
+    with small_volume(t, 4 << 20) as volume:
+        if not volume:
+            return
         drive = volume.drive()
         target = os.path.join(volume.path, "setup.exe")
-        with open(target, "wb") as f:
-            f.write(body(300000, 1))
-        before = md5(target)
+        before = write(target, body(300000, 1))
         free = volume.free()
         url = "http://127.0.0.1:%d" % t.args.port
         big = body(free + 256 * 1024, 2)
@@ -127,25 +138,20 @@ def _(t):
         t.eq(p.value("percents")[-1], 100, "last progress of the download that fits")
         t.eq(md5(target), hashlib.md5(fits).hexdigest(), "target after the download that fits")
         t.eq(sorted(os.listdir(volume.path)), ["setup.exe"], "files on the volume")
-    finally:
-        volume.close()
-
 
 @case("full disk: setCacheData larger than the free space reports false, keeps config.data "
       "and the value; the next save after space is freed persists both")
 def _(t):
     folder = t.appdata("Brindlex")
     engine = os.path.join(os.path.dirname(t.exe), "engine", "node.dll")
-    volume = small_volume(t, os.path.getsize(engine) + (1 << 20), folder)
-    if not volume:
-        return
-    try:
+    with small_volume(t, os.path.getsize(engine) + (1 << 20), folder) as volume:
+        if not volume:
+            return
         # The program finds its engine in place and need not write it.
         with open(engine, "rb") as src, open(os.path.join(folder, "node.dll"), "wb") as dst:
             dst.write(src.read())
         config = os.path.join(folder, "config.data")
-        with open(config, "wb") as f:
-            f.write(b'{"old":"1"}')
+        write(config, b'{"old":"1"}')
         filler = volume.fill(64 * 1024)
         flag = os.path.join(t.tmp, "room")
         size = 300000
@@ -172,29 +178,21 @@ def _(t):
                 "no false echo at level error")
         t.check(p.log_has(r"^\[info [^\n]*OnSetCacheData[^\n]*\n?\{\n    return true;\n\}"),
                 "no true echo for the save after space was freed")
-    finally:
-        volume.close()
-
 
 @case("full disk: replaceFile and moveFile from another drive onto a full one change "
       "nothing and lose nothing; with room they work")
 def _(t):
-    volume = small_volume(t, 1 << 20)
-    if not volume:
-        return
-    try:
+    with small_volume(t, 1 << 20) as volume:
+        if not volume:
+            return
         drive = volume.drive()
         target = os.path.join(volume.path, "app.exe")
-        with open(target, "wb") as f:
-            f.write(body(20000, 4))
-        sources = {}
+        before = write(target, body(20000, 4))
+        sources, digests = {}, {}
         for name, size, seed in (("bigOld", 500000, 5), ("bigMove", 500000, 6),
                                  ("smallOld", 10000, 7), ("smallMove", 10000, 8)):
             sources[name] = os.path.join(t.tmp, name + ".bin")
-            with open(sources[name], "wb") as f:
-                f.write(body(size, seed))
-        digests = {name: md5(path) for name, path in sources.items()}
-        before = md5(target)
+            digests[name] = write(sources[name], body(size, seed))
         volume.fill(64 * 1024)
 
         def run(old, move):
@@ -220,5 +218,3 @@ def _(t):
                 not os.path.exists(sources["smallMove"]), "sources left after moving")
         t.eq(sorted(os.listdir(volume.path)), ["app.exe", "filler", "moved.bin"],
              "files on the volume")
-    finally:
-        volume.close()
