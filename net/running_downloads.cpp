@@ -31,6 +31,7 @@ bool Stop(DWORD waitMilliseconds) {
   InterlockedExchange(&g_stopping, 1);
   const LONG running = Read(&g_running);
   if (running == 0) return true;
+  SetLastError(0);  // no system call failed; keep a stale code out of the lines
   LOG_INFO("stopping %ld running downloads", running);
   const DWORD start = GetTickCount();
   while (Read(&g_running) > 0) {
