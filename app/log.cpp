@@ -99,7 +99,11 @@ std::string FormatHead(const char* format, ...) {
 }
 
 void SetColor(WORD attribute) {
+  // Standard output is rarely a console, and the failed call must not take the place
+  // of the error the line is about to report.
+  const DWORD lastError = GetLastError();
   SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), attribute);
+  SetLastError(lastError);
 }
 
 enum class LineKind { kOrdinary, kFinal };

@@ -5,6 +5,7 @@
 
 #include "app/service_url.h"
 #include "app/support_files.h"
+#include "net/running_downloads.h"
 #include "wke/modal_box.h"
 #include "wke/origin_guard.h"
 #include "wke/wke_window.h"
@@ -51,5 +52,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int) {
   window.Create(hInstance, kWindowWidth, kWindowHeight, url.c_str());
   if (!window.webView) return EngineMissing();
   window.RunMessageLoop();
+  // Downloads still inside libcurl must not meet the runtime's exit handlers.
+  RunningDownloads::Stop();
   return 0;
 }

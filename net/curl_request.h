@@ -40,14 +40,19 @@ class CurlRequest {
   static void ReleaseThreadState();
 
   // Blocking. The body goes to a private file beside `path`, which replaces `path`
-  // only when the transfer completed; an empty body removes `path`. Then posts the
-  // finished call "<name>(1|0)" to the task's window. Returns true when `path` holds
-  // the new body (at least one byte). Nothing is posted when no transfer could start
-  // (no handle, or the file cannot be created there).
+  // only when the transfer completed with a 2xx status and the disk took every byte;
+  // an empty 2xx body removes `path`. Anything else leaves `path` as it was. Then
+  // posts the finished call "<name>(1|0)" to the task's window. `progress` (may be
+  // null) hears of the complete body only once it is in place, just before the
+  // finished call. Returns true when `path` holds the new body (at least one byte).
+  // Nothing is posted when no transfer could start (no handle, or the file cannot be
+  // created there). The transfer aborts when the program stops its downloads.
   bool DownloadFile(const char* url, const char* path, CurlProgressFunction progress,
                     void* user);
   bool DownloadFile(const char* url, const char* path, CurlProgressFunction progress,
                     void* user, const TransferLimits& limits);
 };
 
+// libcurl's write function: `file` is the download's PartFile. Returns the bytes the
+// file took, fewer than size * count when the disk took less, which ends the transfer.
 size_t WriteToFileCallback(char* data, size_t size, size_t count, void* file);

@@ -5,10 +5,11 @@
 #include "app/log.h"
 #include "app/ui_messages.h"
 #include "net/curl_request.h"
+#include "net/running_downloads.h"
 
 namespace {
 
-// Runs last on the download thread, whichever way the task ends.
+// Runs last on the download thread that used libcurl, whichever way its task ends.
 struct ThreadStateRelease {
   ~ThreadStateRelease() { CurlRequest::ReleaseThreadState(); }
 };
@@ -16,10 +17,12 @@ struct ThreadStateRelease {
 }  // namespace
 
 void RunDownloadTask(std::unique_ptr<MSG> message) {
-  const ThreadStateRelease releaseOnExit;
+  const RunningDownloads::Registration running;
   if (!message) return;
   std::unique_ptr<DownloadTask> task(reinterpret_cast<DownloadTask*>(message->wParam));
-  if (!task) return;
+  // The program is ending: neither libcurl nor the TLS library may be entered now.
+  if (!task || running.stopping()) return;
+  const ThreadStateRelease releaseOnExit;
   // A progress name whose call string cannot carry "(100)" gets no progress calls at
   // all, rather than the short percentages only.
   CurlProgressFunction progress = ReportDownloadProgress;

@@ -17,7 +17,7 @@ packages=(
   mingw-w64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386 wine64 xvfb xdotool x11-apps x11-utils imagemagick
   cmake ninja-build nlohmann-json3-dev googletest dpkg-dev python3 openssl curl
-  perl make ca-certificates locales node-typescript
+  perl make ca-certificates locales mount node-typescript
   nsis osslsigncode
 )
 

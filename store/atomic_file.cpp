@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "app/disk_write.h"
+
 namespace {
 
 // Retries of the final replace while the target is held by someone else.
@@ -28,20 +30,6 @@ class FileHandle {
   HANDLE handle_;
 };
 
-bool WriteAll(HANDLE file, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const size_t rest = bytes.size() - done;
-    const DWORD chunk = rest > (1u << 30) ? (1u << 30) : static_cast<DWORD>(rest);
-    DWORD written = 0;
-    if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0) {
-      return false;
-    }
-    done += written;
-  }
-  return true;
-}
-
 bool IsTransient(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
          error == ERROR_ACCESS_DENIED;
@@ -59,9 +47,18 @@ bool Write(const std::string& ansiPath, const std::string& bytes) {
     FileHandle file(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return false;
-    const bool written = WriteAll(file.get(), bytes) && FlushFileBuffers(file.get());
-    if (!file.Close() || !written) {
+    bool written = DiskWrite::WriteAll(file.get(), bytes.data(), bytes.size()) &&
+                   FlushFileBuffers(file.get());
+    DWORD error = written ? 0 : GetLastError();
+    if (!file.Close() && written) {
+      written = false;
+      error = GetLastError();
+    }
+    if (!written) {
+      // A full disk leaves the old file as it was and no temporary file behind; the
+      // caller reports the write's own reason.
       DeleteFileA(temp.c_str());
+      SetLastError(error);
       return false;
     }
   }

@@ -96,7 +96,12 @@ bool CacheConfigData::SetData(const std::string& key, const std::string& value) 
   if (!Serialise(text)) return false;
   const std::string path = FilePath();
   if (keepFileAside_ && !KeepUnreadableFileAside(path)) return false;
-  return AtomicFile::Write(path, text);
+  if (!AtomicFile::Write(path, text)) {
+    // The head of the line carries the system's reason (disk full, file held, ...).
+    LOG_ERROR("%s not saved; the change is kept in memory for the next save", path.c_str());
+    return false;
+  }
+  return true;
 }
 
 bool CacheConfigData::Serialise(std::string& text) const {

@@ -18,6 +18,8 @@ class CacheConfigData {
   // The string stored under key, or empty (an absent key gains a null member).
   std::string GetData(const std::string& key);
   // Stores value under key and saves the whole object; true when the file was saved.
+  // A failed save keeps the change in memory (GetData returns it, the next save
+  // writes it) and logs the path with the system's reason.
   bool SetData(const std::string& key, const std::string& value);
   // <cache directory>\config.data
   static std::string GetFilePath();

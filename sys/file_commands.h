@@ -17,11 +17,13 @@ std::wstring BackupPath(const std::wstring& path);
 
 // True for an existing file or directory (ANSI path).
 bool Exists(const std::string& ansiPath);
-// Puts oldPath in the place of newPath: deletes newPath, or moves it aside when it
-// cannot be deleted, then moves oldPath there. True as soon as newPath was deleted
-// or moved aside, whether or not oldPath then reached it.
+// Puts oldPath in the place of the existing newPath. A newPath in use is moved aside
+// first, and comes back when oldPath cannot follow; its backup is registered for
+// deletion only once oldPath stands in its place. True only when it does; false, with
+// newPath untouched, when oldPath is missing or unreadable or newPath does not exist.
 bool Replace(const std::wstring& oldPath, const std::wstring& newPath);
-// Renames oldPath to newPath; fails when newPath exists.
+// Renames oldPath to newPath (copying it to another volume); fails when newPath
+// exists. A copy that fails leaves nothing under newPath.
 bool Move(const std::wstring& oldPath, const std::wstring& newPath);
 // Deletes path, or moves it aside when it cannot be deleted.
 bool Remove(const std::wstring& path);

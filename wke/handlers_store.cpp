@@ -32,10 +32,10 @@ jsValue WkeFunction::OnSetCacheData(jsExecState es, void* param) {
   const std::string key = ArgUtf8(es, 0);
   const std::string value = ArgUtf8(es, 1);
   LOG_INFO("execute c++ function key: %s, value: %s", key.c_str(), value.c_str());
-  // The page is told true even when the file could not be saved.
-  Bridge(param)->cacheData->SetData(key, value);
-  ECHO_TRUE(LOG_INFO);
-  return jsBoolean(true);
+  // A change that did not reach the disk stays in memory, and the page is told so.
+  const bool saved = Bridge(param)->cacheData->SetData(key, value);
+  ECHO_BOOL(saved, LOG_ERROR);
+  return jsBoolean(saved);
 }
 
 jsValue WkeFunction::OnGetCacheData(jsExecState es, void* param) {

@@ -2,11 +2,12 @@
 from a test authority trusted only inside the test's Wine prefix."""
 import hashlib
 import os
+import re
 import subprocess
 import sys
 import time
 
-from e2e import case
+from e2e import case, Route
 
 TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools")
 sys.path.insert(0, TOOLS)
@@ -91,3 +92,93 @@ def _(t):
     t.eq(p.value("finished"), 0, "finished value")
     t.check(not os.path.exists(target), "a file was left at the target")
     t.check(not [n for n in os.listdir(t.tmp) if n.endswith(".part")], "a part file was left")
+
+
+@case("download: replies other than 2xx leave an existing target byte-identical; a 200 "
+      "replaces it; a 255-character target downloads")
+def _(t):
+    payload = download_server.generated_body(150000, 31)
+    error_page = b"<html><body>Not Found</body></html>"
+    routes = {
+        "/e404": Route(error_page, status=404),
+        "/e500": Route(b"internal error", status=500),
+        "/r302": Route(b"moved", status=302, headers={"Location": "/ok"}),
+        "/empty500": Route(b"", status=500),
+        "/ok": Route(payload, content_type="application/octet-stream"),
+    }
+    origin = "http://127.0.0.1:%d" % t.args.port
+    jobs, targets = [], []
+    for route in ("/e404", "/e500", "/r302", "/empty500", "/ok"):
+        target = os.path.join(t.tmp, "setup%s.exe" % route.replace("/", "-"))
+        with open(target, "wb") as f:
+            f.write(b"previous program " + route.encode())
+        jobs.append([origin + route, t.winpath(target)])
+        targets.append(target)
+    # Nested folders down to a name that makes the Windows path 255 characters.
+    folder = t.tmp
+    while len(t.winpath(folder)) < 190:
+        folder = os.path.join(folder, "f" * 40)
+    os.makedirs(folder)
+    stem = t.winpath(os.path.join(folder, "long-"))
+    long_target = os.path.join(folder, "long-" + "n" * (255 - len(stem) - 4) + ".exe")
+    t.eq(len(t.winpath(long_target)), 255, "length of the long target")
+    jobs.append([origin + "/ok", t.winpath(long_target)])
+    digests = [hashlib.md5(open(p, "rb").read()).hexdigest() for p in targets]
+
+    p = t.run("download/sequence.html", values={"JOBS": jobs}, routes=routes, timeout=60)
+    results = p.value("results")
+    t.eq([r["finished"] for r in results], [0, 0, 0, 0, 1, 1], "finished values")
+    for (route, target, digest) in zip(("/e404", "/e500", "/r302", "/empty500"), targets, digests):
+        t.eq(hashlib.md5(open(target, "rb").read()).hexdigest(), digest, "target after " + route)
+        t.check(p.log_has(r"^\[warning [^\n]*download not saved, the server answered status "
+                          r"%s: %s%s$" % (route[-3:], origin, route)),
+                "no warning naming the status and the URL of %s\n%s" % (route, p.describe()))
+    for r in results[:4]:
+        t.check(100 not in r["percents"], "100 %% posted for a reply not saved: %r" % r)
+    for path in (targets[4], long_target):
+        t.eq(open(path, "rb").read(), payload, "body saved at " + path)
+    t.eq(results[4]["percents"][-1], 100)
+    t.check(not [n for n in os.listdir(t.tmp) if n.endswith(".part")], "a part file was left")
+    t.eq(os.listdir(folder), [os.path.basename(long_target)], "files beside the long target")
+
+
+@case("closing the window during HTTPS downloads ends the program with 0, 20 times")
+def _(t):
+    tls = TlsServer(t)
+    try:
+        for attempt in range(20):
+            kept = os.path.join(t.tmp, "kept.exe")
+            with open(kept, "wb") as f:
+                f.write(b"previous program")
+            # Slow bodies: they are still arriving when the window closes. One progress
+            # name is too long for its call string, so that download has no progress
+            # function of the page's.
+            jobs = [[tls.url("BRINDLEX_DL_HTTPS", "/body?size=4000000&seed=%d&chunk=16384"
+                             "&delay_ms=20" % i),
+                     t.winpath(kept if i == 0 else os.path.join(t.tmp, "b%d.bin" % i)),
+                     "onProgress" if i < 2 else "p" * 200]
+                    for i in range(3)]
+            p = t.start("download/closing.html", values={"JOBS": jobs})
+            p.wait_console("progressing", timeout=30)
+            code, out = t.probe("close", "Brindlex")
+            t.eq(code, 0, "closing the window: " + out)
+            started = time.monotonic()
+            p.wait_exit(20)
+            took = time.monotonic() - started
+            errors = "\n".join(raw.decode("utf-8", "replace") for _, raw in p.err.snapshot())
+            t.check("unhandled" not in errors.lower() and "backtrace" not in errors.lower(),
+                    "attempt %d crashed:\n%s" % (attempt, errors))
+            stopping = re.search(r"stopping (\d+) running downloads", p.text())
+            t.check(stopping, "attempt %d: downloads were not stopped\n%s"
+                    % (attempt, p.describe()))
+            # Each stopped download ended through its own worker ("aborted by callback").
+            t.eq(len(p.log_matching(r"curl_easy_perform url: https:[^\n]*, res: 42,")),
+                 int(stopping.group(1)), "attempt %d: downloads aborted" % attempt)
+            t.check(not p.log_has(r"still running after"),
+                    "attempt %d: a download outlived the wait\n%s" % (attempt, p.describe()))
+            t.eq(open(kept, "rb").read(), b"previous program", "target of a stopped download")
+            t.check(not [n for n in os.listdir(t.tmp) if n.endswith(".part")],
+                    "attempt %d left a part file" % attempt)
+            print("  attempt %d: exit 0 %.1fs after the close" % (attempt, took), flush=True)
+    finally:
+        tls.stop()

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/ansi_text.h"
+#include "app/disk_write.h"
 #include "store/atomic_file.h"
 #include "unit/child_process.h"
 #include "unit/test_support.h"
@@ -219,6 +220,36 @@ TEST_F(CacheConfigDataTest, UnwritableFolderKeepsTheChangeInMemory) {
   CacheConfigData store(folder.FileA("missing\\config.data"));
   EXPECT_FALSE(store.SetData("k", "v"));
   EXPECT_EQ(store.GetData("k"), "v");
+}
+
+// The outcomes the full-disk end-to-end case checks on a real small volume, for
+// machines where none can be mounted: the save fails with the system's reason, the old
+// file stays whole and readable, the change stays in memory for the next save.
+TEST_F(CacheConfigDataTest, FullDiskKeepsTheOldFileAndTheChangeForTheNextSave) {
+  CacheConfigData store(AnsiFile());
+  ASSERT_TRUE(store.SetData("old", "1"));
+  const std::string big(300000, 'b');
+  std::string text;
+  {
+    DiskWrite::SimulateFreeBytesForTests(100000);
+    test_support::StdoutCapture log;
+    const bool saved = store.SetData("big", big);
+    text = log.Text();
+    DiskWrite::SimulateFreeBytesForTests(-1);
+    EXPECT_FALSE(saved);
+  }
+  EXPECT_EQ(OnDisk(), R"({"old":"1"})");
+  EXPECT_FALSE(PathExists(folder.File(L"config.data.tmp")));
+  EXPECT_EQ(store.GetData("big"), big);
+  // An error naming the file, with the system's reason in its head.
+  const size_t line = text.find(AnsiFile() + " not saved");
+  ASSERT_NE(line, std::string::npos) << text;
+  const size_t head = text.rfind("[error ", line);
+  ASSERT_NE(head, std::string::npos) << text;
+  EXPECT_NE(text.substr(head, line - head).find("(112)"), std::string::npos) << text;
+
+  ASSERT_TRUE(store.SetData("small", "2"));
+  EXPECT_EQ(OnDisk(), R"({"big":")" + big + R"(","old":"1","small":"2"})");
 }
 
 TEST_F(CacheConfigDataTest, SaveWaitsBrieflyForAFileHeldByAnotherReader) {

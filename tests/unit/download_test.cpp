@@ -16,9 +16,11 @@
 #include <thread>
 #include <vector>
 
+#include "app/disk_write.h"
 #include "app/ui_messages.h"
 #include "net/curl_request.h"
 #include "net/download_worker.h"
+#include "net/running_downloads.h"
 #include "unit/test_support.h"
 #include "wke/wke_window.h"
 
@@ -255,7 +257,7 @@ TEST_F(DownloadTest, BodyWithLengthIsSavedWithFullProgressAndFileInPlaceBeforeFi
 
   EXPECT_TRUE(atFinish == expected) << "the finished call came before the whole file was in place";
   ExpectFullProgress(sink_, "p", "d");
-  EXPECT_GT(sink_.Numbers("p").size(), 2u);
+  EXPECT_GT(sink_.Numbers("p").size(), 2u) << testing::PrintToString(sink_.calls);
   EXPECT_TRUE(NoPartFiles());
 }
 
@@ -287,23 +289,40 @@ TEST_F(DownloadTest, EmptyReplyRemovesTheExistingFileAndReportsSuccess) {
   EXPECT_TRUE(Files().empty());
 }
 
-TEST_F(DownloadTest, ErrorStatusAndRedirectBodiesAreSavedAsCompleted) {
-  struct Case { std::string url; std::string body; };
+// Only a 2xx reply takes the target's place: an error page or a redirect's body must
+// never become the program the page runs next.
+TEST_F(DownloadTest, RepliesOtherThan2xxLeaveTheExistingTargetAsItWas) {
+  struct Case { std::string url; long status; };
   const Case cases[] = {
-      {Body(5000, 4, "&status=404"), GeneratedBody(5000, 4)},
-      {Body(7000, 5, "&status=500"), GeneratedBody(7000, 5)},
-      // Not followed: the 302's own body is the file, not the body it points to.
-      {Http("/redirect?size=3000&seed=6"), GeneratedBody(3000, 6)},
+      {Body(5000, 4, "&status=404"), 404},
+      {Body(7000, 5, "&status=500"), 500},
+      {Http("/redirect?size=3000&seed=6"), 302},  // not followed
+      {Body(0, 0, "&status=500"), 500},           // empty: must not remove the target
   };
+  test_support::StdoutCapture log;
   int n = 0;
   for (const Case& c : cases) {
-    const std::wstring path = folder_.File(L"status" + std::to_wstring(n) + L".bin");
+    SCOPED_TRACE(c.url);
+    const std::wstring path = folder_.File(L"setup" + std::to_wstring(n) + L".exe");
+    const std::string previous = "previous program " + std::to_string(n);
+    ASSERT_TRUE(test_support::WriteBytes(path, previous));
+    const std::string progress = "p" + std::to_string(n);
     const std::string finished = "d" + std::to_string(n++);
-    Run(c.url, path, "p", finished);
-    const std::string saved = test_support::ReadBytes(path);
-    EXPECT_TRUE(saved == c.body) << c.url;
-    EXPECT_EQ(sink_.Numbers(finished), std::vector<long>{1}) << c.url;
+    Run(c.url, path, progress, finished);
+    EXPECT_EQ(test_support::ReadBytes(path), previous);
+    EXPECT_EQ(sink_.Numbers(finished), std::vector<long>{0});
+    const std::vector<long> percents = sink_.Numbers(progress);
+    EXPECT_EQ(std::count(percents.begin(), percents.end(), 100L), 0) << "100 % for a reply not saved";
   }
+  const std::string text = log.Text();
+  for (const Case& c : cases) {
+    EXPECT_NE(text.find("download not saved, the server answered status " +
+                        std::to_string(c.status) + ": " + c.url),
+              std::string::npos)
+        << text;
+  }
+  EXPECT_EQ(Files().size(), 4u) << "only the four targets";
+  EXPECT_TRUE(NoPartFiles());
 }
 
 TEST_F(DownloadTest, RefusedConnectionReportsFailureAndLeavesNoFile) {
@@ -471,6 +490,142 @@ TEST_F(DownloadTest, WindowProgressCallbackPostsWholePercentChangesOnly) {
   }
   sink_.Drain();
   EXPECT_EQ(sink_.calls, (std::vector<std::string>{"p(1)", "p(2)", "p(99)", "p(100)"}));
+}
+
+// Makes every write of the process meet a disk with this much room, until the test ends.
+class SimulatedFreeSpace {
+ public:
+  explicit SimulatedFreeSpace(long bytes) { DiskWrite::SimulateFreeBytesForTests(bytes); }
+  ~SimulatedFreeSpace() { DiskWrite::SimulateFreeBytesForTests(-1); }
+  SimulatedFreeSpace(const SimulatedFreeSpace&) = delete;
+  SimulatedFreeSpace& operator=(const SimulatedFreeSpace&) = delete;
+};
+
+// The same outcomes the full-disk end-to-end cases check on a real small volume, for
+// machines where none can be mounted. A body under the write buffer's size only meets
+// the disk when the file is closed; a larger one meets it during the transfer.
+TEST_F(DownloadTest, DiskThatTakesLessThanTheBodyEndsTheDownloadAndKeepsTheTarget) {
+  const std::wstring path = folder_.File(L"setup.exe");
+  const std::string previous = "previous program";
+  const size_t sizes[] = {400000, 3 * 1024 * 1024};
+  for (size_t size : sizes) {
+    SCOPED_TRACE(size);
+    ASSERT_TRUE(test_support::WriteBytes(path, previous));
+    sink_.calls.clear();
+    std::string text;
+    {
+      SimulatedFreeSpace disk(static_cast<long>(size / 4));
+      test_support::StdoutCapture log;
+      Run(Body(size, 30, "&chunk=65536"), path);
+      text = log.Text();
+    }
+    EXPECT_EQ(sink_.Numbers("d"), std::vector<long>{0});
+    const std::vector<long> percents = sink_.Numbers("p");
+    EXPECT_EQ(std::count(percents.begin(), percents.end(), 100L), 0) << "100 % for a failed save";
+    EXPECT_EQ(test_support::ReadBytes(path), previous);
+    EXPECT_EQ(Files(), std::vector<std::wstring>{L"setup.exe"}) << "a partial body was left";
+    // A warning naming the target, with the system's own reason in its head.
+    const size_t line = text.find("download not saved, the disk took only");
+    ASSERT_NE(line, std::string::npos) << text;
+    const size_t head = text.rfind("[warning ", line);
+    ASSERT_NE(head, std::string::npos) << text;
+    EXPECT_NE(text.substr(head, line - head).find("last err: "), std::string::npos) << text;
+    EXPECT_NE(text.substr(head, line - head).find("(112)"), std::string::npos) << text;
+    EXPECT_NE(text.find(Narrow(path), line), std::string::npos) << text;
+  }
+
+  // Room for exactly the body: saved whole, progress ending with 100 just before the end.
+  sink_.calls.clear();
+  {
+    SimulatedFreeSpace disk(400000);
+    Run(Body(400000, 31, "&chunk=65536"), path);
+  }
+  EXPECT_EQ(Md5Hex(test_support::ReadBytes(path)), Md5Hex(GeneratedBody(400000, 31)));
+  ExpectFullProgress(sink_, "p", "d");
+  EXPECT_EQ(Files(), std::vector<std::wstring>{L"setup.exe"});
+}
+
+// A target near the length limit downloads like any other: the body's own file in the
+// target's folder must not need a longer name than the target itself.
+TEST_F(DownloadTest, TargetsNearTheLengthLimitDownload) {
+  // Folders of the code page's own letters and of plain ones, then a name that makes
+  // the whole path exactly `length` characters.
+  const std::wstring local = test_support::ExpectedCodePage() == 936 ? L"\u4E0B\u8F7D" : L"Caf\u00E9";
+  std::wstring folder = folder_.path() + L"\\" + local + std::wstring(40, L'f');
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  while (folder.size() < 180) {
+    folder += L"\\" + std::wstring(40, L'g');
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  }
+  int n = 0;
+  for (size_t length : {size_t{255}, size_t{MAX_PATH - 1}}) {
+    SCOPED_TRACE(length);
+    const std::wstring stem = folder + L"\\" + std::to_wstring(n) + L"-";
+    const std::wstring path = stem + std::wstring(length - stem.size() - 4, L'n') + L".exe";
+    ASSERT_EQ(path.size(), length);
+    ASSERT_TRUE(test_support::WriteBytes(path, "previous"));
+    const std::string finished = "d" + std::to_string(n);
+    Run(Body(70000, 40 + n++), path, "p", finished);
+    EXPECT_EQ(sink_.Numbers(finished), std::vector<long>{1});
+    EXPECT_EQ(Md5Hex(test_support::ReadBytes(path)), Md5Hex(GeneratedBody(70000, 40 + n - 1)));
+  }
+  // One character more and the system cannot name the target: the page hears nothing,
+  // as for a folder that does not exist.
+  sink_.calls.clear();
+  const std::wstring stem = folder + L"\\x-";
+  Run(Body(70000, 49), stem + std::wstring(MAX_PATH - stem.size() - 4, L'n') + L".exe");
+  EXPECT_TRUE(sink_.calls.empty());
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  std::vector<std::wstring> names;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+  EXPECT_EQ(names.size(), 2u) << "only the two targets, no body file left";
+}
+
+// Lets downloads run again when a test that stopped them ends.
+struct ResumeDownloads {
+  ~ResumeDownloads() { RunningDownloads::Resume(); }
+};
+
+// The program's exit stops running downloads, those without a progress function of
+// the page's too, and waits for their workers; one that starts afterwards does nothing.
+TEST_F(DownloadTest, StopEndsRunningDownloadsAndLaterOnesNeverStart) {
+  const ResumeDownloads resume;
+  const std::wstring kept = folder_.File(L"kept.exe");
+  ASSERT_TRUE(test_support::WriteBytes(kept, "previous program"));
+  std::vector<std::thread> workers;
+  // Each sends half of its body and goes quiet.
+  workers.push_back(Start(Http("/stall?size=200000"), kept, "p0", "d0"));
+  workers.push_back(Start(Url("BRINDLEX_DL_HTTPS", "/stall?size=200000", "https"),
+                          folder_.File(L"tls.bin"), "p1", "d1"));
+  workers.push_back(Start(Http("/stall?size=200000"), folder_.File(L"quiet.bin"),
+                          std::string(200, 'p'), "d2"));  // no progress calls for this name
+  ASSERT_TRUE(sink_.PumpUntil([&] {
+    return !sink_.Numbers("p0").empty() && !sink_.Numbers("p1").empty();
+  }));
+  Sleep(300);  // the third has had as long to get going
+
+  EXPECT_TRUE(RunningDownloads::Stop()) << "a worker outlived the wait";
+  for (std::thread& worker : workers) worker.join();
+  sink_.Drain();
+  for (const char* finished : {"d0", "d1", "d2"}) {
+    EXPECT_EQ(sink_.Numbers(finished), std::vector<long>{0}) << finished;
+  }
+  EXPECT_EQ(test_support::ReadBytes(kept), "previous program");
+  EXPECT_EQ(Files(), std::vector<std::wstring>{L"kept.exe"});
+
+  sink_.calls.clear();
+  Run(Body(1000, 50), folder_.File(L"late.bin"), "p", "late");
+  EXPECT_TRUE(sink_.calls.empty());
+  EXPECT_EQ(Files(), std::vector<std::wstring>{L"kept.exe"});
+
+  RunningDownloads::Resume();
+  Run(Body(1000, 51), folder_.File(L"after.bin"), "p", "after");
+  EXPECT_EQ(sink_.Numbers("after"), std::vector<long>{1});
 }
 
 }  // namespace

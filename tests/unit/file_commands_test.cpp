@@ -220,20 +220,45 @@ TEST_F(FileCommandsTest, RemoveRejectsBadPaths) {
 
 // ---- replaceFile ---------------------------------------------------------------
 
-TEST_F(FileCommandsTest, ReplaceDeletesTheTargetAndMovesTheNewFileIn) {
+TEST_F(FileCommandsTest, ReplaceMovesTheNewFileOverTheTarget) {
   const std::wstring source = MakeFile(L"source.txt");
   const std::wstring target = MakeFile(L"target.txt");
   EXPECT_TRUE(FileCommands::Replace(source, target));
   EXPECT_EQ(ReadBytes(target), "source.txt");
   EXPECT_FALSE(PathExists(source));
   EXPECT_FALSE(PathExists(target + L".bak"));
+  // A file put in its own place stays as it is.
+  EXPECT_TRUE(FileCommands::Replace(target, target));
+  EXPECT_EQ(ReadBytes(target), "source.txt");
 }
 
-TEST_F(FileCommandsTest, ReplaceOfAMissingTargetChangesNothing) {
+// The target is never touched before its replacement is known to be there, and the
+// command replaces, it does not create.
+TEST_F(FileCommandsTest, ReplaceWithoutAUsableNewFileOrTargetChangesNothing) {
+  const std::wstring target = MakeFile(L"app.exe");
+  EXPECT_FALSE(FileCommands::Replace(folder.File(L"missing.exe"), target));
+  EXPECT_EQ(ReadBytes(target), "app.exe");
+
+  const std::wstring dir = folder.File(L"dir");
+  ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+  EXPECT_FALSE(FileCommands::Replace(dir, target));
+  EXPECT_EQ(ReadBytes(target), "app.exe");
+
+  const std::wstring locked = MakeFile(L"locked.exe");
+  {
+    test_support::LockedFile held(locked);
+    ASSERT_TRUE(held.locked());
+    EXPECT_FALSE(FileCommands::Replace(locked, target));
+  }
+  EXPECT_EQ(ReadBytes(target), "app.exe");
+  EXPECT_EQ(ReadBytes(locked), "locked.exe");
+
   const std::wstring source = MakeFile(L"source.txt");
   EXPECT_FALSE(FileCommands::Replace(source, folder.File(L"missing.txt")));
   EXPECT_EQ(ReadBytes(source), "source.txt");
   EXPECT_FALSE(PathExists(folder.File(L"missing.txt")));
+  EXPECT_FALSE(PathExists(target + L".bak"));
+  EXPECT_FALSE(DeletionRegistered(target + L".bak"));
 }
 
 TEST_F(FileCommandsTest, ReplaceMovesATargetInUseAside) {
@@ -247,23 +272,46 @@ TEST_F(FileCommandsTest, ReplaceMovesATargetInUseAside) {
   EXPECT_TRUE(PathExists(target + L".bak"));
   EXPECT_TRUE(DeletionRegistered(target + L".bak"));
 
-  // Again before a restart, with the file at the target in use again: the backup
-  // path is taken, so nothing moves.
+  // Again before a restart, with the file at the target in use again: the earlier
+  // backup is never overwritten, so nothing moves.
   holder.Kill();
+  const std::string earlierBackup = ReadBytes(target + L".bak");
   ASSERT_TRUE(DeleteFileW(target.c_str()));
   LibraryInUse(L"engine.dll");
+  const std::string inUse = ReadBytes(target);
   ChildProcess again(L"load-dll", target);
   ASSERT_TRUE(again.ready());
   const std::wstring newer = MakeFile(L"engine.newer");
   EXPECT_FALSE(FileCommands::Replace(newer, target));
-  EXPECT_TRUE(PathExists(newer));
-  EXPECT_NE(ReadBytes(target), "engine.newer");
+  EXPECT_EQ(ReadBytes(newer), "engine.newer");
+  EXPECT_EQ(ReadBytes(target), inUse);
+  EXPECT_EQ(ReadBytes(target + L".bak"), earlierBackup);
+  EXPECT_TRUE(DeletionRegistered(target + L".bak"));
 }
 
-TEST_F(FileCommandsTest, ReplaceReportsTrueEvenWhenTheNewFileIsMissing) {
-  const std::wstring target = MakeFile(L"target.txt");
-  EXPECT_TRUE(FileCommands::Replace(folder.File(L"missing.txt"), target));
-  EXPECT_FALSE(PathExists(target));
+// A target in use goes aside; when the new file then cannot take its place, the
+// target comes back, and its deletion at restart is recorded only after a replacement
+// that succeeded.
+TEST_F(FileCommandsTest, ReplaceBringsTheTargetBackWhenTheNewFileCannotFollow) {
+  const std::wstring target = LibraryInUse(L"app.dll");
+  const std::string original = ReadBytes(target);
+  ChildProcess running(L"load-dll", target);
+  ASSERT_TRUE(running.ready());
+  const std::wstring source = MakeFile(L"app.new");
+  {
+    // Readable, but held open without delete sharing: it cannot be moved.
+    ChildProcess scanner(L"open", source);
+    ASSERT_TRUE(scanner.ready());
+    EXPECT_FALSE(FileCommands::Replace(source, target));
+    EXPECT_EQ(ReadBytes(target), original);
+    EXPECT_EQ(ReadBytes(source), "app.new");
+    EXPECT_FALSE(PathExists(target + L".bak"));
+    EXPECT_FALSE(DeletionRegistered(target + L".bak"));
+  }
+  EXPECT_TRUE(FileCommands::Replace(source, target));
+  EXPECT_EQ(ReadBytes(target), "app.new");
+  EXPECT_EQ(ReadBytes(target + L".bak"), original);
+  EXPECT_TRUE(DeletionRegistered(target + L".bak"));
 }
 
 // ---- moveFile ------------------------------------------------------------------

@@ -67,6 +67,19 @@ TEST(LogLine, LastErrorIsReadBeforeAnythingElseAndKept) {
   EXPECT_NE(out.Text().find("(5)m\n"), std::string::npos);
 }
 
+// Through the macros, with standard output leading to a file (no console to colour):
+// the head reports the error the caller left, never the colour call's own failure.
+TEST(LogLine, MacrosReportTheCallersErrorWhenOutputIsNoConsole) {
+  StdoutCapture out;
+  SetLastError(ERROR_DISK_FULL);
+  LOG_WARNING("disk");
+  SetLastError(0);
+  LOG_ERROR("clean");
+  const std::string text = out.Text();
+  EXPECT_NE(text.find("(112)disk\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("last err", text.find("disk\n")), std::string::npos) << text;
+}
+
 TEST(LogLine, UnknownCodeGivesAnEmptyTextAndASignedCode) {
   StdoutCapture out;
   SetLastError(0xE0001234u);

@@ -1,0 +1,134 @@
+#include "net/part_file.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/ansi_text.h"
+#include "app/disk_write.h"
+
+namespace {
+
+// Small blocks are gathered into few large writes; blocks this large go straight out.
+constexpr size_t kBufferBytes = 1024 * 1024;
+constexpr int kMoveAttempts = 40;
+constexpr DWORD kMoveRetryMilliseconds = 50;
+constexpr int kNameAttempts = 8;
+
+// The text of path up to and including its last folder separator (or drive colon):
+// what a file name is appended to for a file in the same folder.
+std::wstring FolderPrefix(const std::wstring& path) {
+  const size_t end = path.find_last_of(L"\\/:");
+  return end == std::wstring::npos ? std::wstring() : path.substr(0, end + 1);
+}
+
+// A path that still works when it is MAX_PATH characters or longer: the full path in
+// the form that turns the length limit off.
+std::wstring WithoutLengthLimit(const std::wstring& path) {
+  if (path.size() < MAX_PATH) return path;
+  const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return path;
+  std::wstring full(needed, L'\0');
+  const DWORD length = GetFullPathNameW(path.c_str(), needed, &full[0], nullptr);
+  if (length == 0 || length >= needed) return path;
+  full.resize(length);
+  if (full.compare(0, 4, L"\\\\?\\") == 0 || full.compare(0, 4, L"\\\\.\\") == 0) return full;
+  if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+bool IsTransient(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+         error == ERROR_LOCK_VIOLATION;
+}
+
+}  // namespace
+
+PartFile::PartFile(const std::string& target) : target_(AnsiToWide(target)) {
+  // A target the system cannot name as it is cannot be replaced either.
+  if (target_.size() >= MAX_PATH) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return;
+  }
+  // A short name in the target's folder: the target's own name with a suffix would
+  // not fit beside a name that is near the length limit.
+  static volatile LONG sequence = 0;
+  const std::wstring folder = FolderPrefix(target_);
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    wchar_t name[64];
+    swprintf(name, 64, L"brindlex-%lu-%ld.part", GetCurrentProcessId(),
+             InterlockedIncrement(&sequence));
+    const std::wstring path = WithoutLengthLimit(folder + name);
+    file_ = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (valid()) {
+      path_ = path;
+      return;
+    }
+    // Missing folder, no permission, bad name: no other name will do better.
+    if (GetLastError() != ERROR_FILE_EXISTS) return;
+  }
+}
+
+PartFile::~PartFile() {
+  if (valid()) CloseHandle(file_);
+  if (!path_.empty()) DeleteFileW(path_.c_str());
+}
+
+size_t PartFile::Write(const char* data, size_t size) {
+  if (error_ || !valid()) return 0;
+  if (buffered_ + size <= kBufferBytes) {
+    if (!buffer_) buffer_.reset(new char[kBufferBytes]);
+    memcpy(buffer_.get() + buffered_, data, size);
+    buffered_ += size;
+    return size;
+  }
+  // What the buffer holds was taken earlier; if the disk refuses it now, this block is
+  // the first the caller can be told about.
+  if (!Flush()) return 0;
+  if (size < kBufferBytes) return Write(data, size);
+  size_t taken = 0;
+  if (!DiskWrite::WriteAll(file_, data, size, &taken)) Fail();
+  stored_ += static_cast<long long>(taken);
+  return taken;
+}
+
+bool PartFile::Flush() {
+  if (buffered_ == 0) return true;
+  size_t taken = 0;
+  const bool flushed = DiskWrite::WriteAll(file_, buffer_.get(), buffered_, &taken);
+  stored_ += static_cast<long long>(taken);
+  buffered_ = 0;
+  if (!flushed) Fail();
+  return flushed;
+}
+
+void PartFile::Fail() {
+  error_ = GetLastError();
+  if (error_ == 0) error_ = ERROR_WRITE_FAULT;
+}
+
+bool PartFile::Finish() {
+  if (!valid()) return false;
+  if (!error_) Flush();
+  if (!CloseHandle(file_) && !error_) Fail();
+  file_ = INVALID_HANDLE_VALUE;
+  buffer_.reset();
+  return error_ == 0;
+}
+
+bool PartFile::MoveToTarget(DWORD* error) {
+  *error = ERROR_FILE_NOT_FOUND;
+  if (path_.empty() || valid()) return false;
+  // Another download finishing into the same path, or a reader of the old file,
+  // holds the target for a moment: wait briefly rather than fail the download.
+  for (int attempt = 0; attempt < kMoveAttempts; ++attempt) {
+    if (MoveFileExW(path_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      path_.clear();
+      return true;
+    }
+    *error = GetLastError();
+    if (!IsTransient(*error)) break;
+    Sleep(kMoveRetryMilliseconds);
+  }
+  return false;
+}

@@ -1,0 +1,50 @@
+// The private file a download's body is written to before it replaces the target.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+// The body goes to a file of its own in the target's folder, so two downloads into
+// one path never share a file, and a transfer that fails never leaves a partial body
+// under the target's name. The file is removed unless it was moved into place.
+class PartFile {
+ public:
+  // Creates the file beside target (an ANSI path). valid() tells whether that worked;
+  // if not, the thread's last error holds the reason.
+  explicit PartFile(const std::string& target);
+  ~PartFile();
+  PartFile(const PartFile&) = delete;
+  PartFile& operator=(const PartFile&) = delete;
+
+  bool valid() const { return file_ != INVALID_HANDLE_VALUE; }
+
+  // Appends a block through a large buffer. Returns how many bytes were taken: all of
+  // them, or fewer once the disk took less than it was given (disk full, quota,
+  // device error); after that no further block is taken.
+  size_t Write(const char* data, size_t size);
+  // Writes out what is buffered and closes the file. False when any write failed;
+  // error() then holds the system's reason.
+  bool Finish();
+  // Bytes the disk has taken so far.
+  long long size() const { return stored_; }
+  DWORD error() const { return error_; }
+
+  // Replaces the target with the finished file, waiting briefly while someone else
+  // holds the target. On failure the file is still removed and *error holds the
+  // system's reason.
+  bool MoveToTarget(DWORD* error);
+
+ private:
+  bool Flush();
+  void Fail();
+
+  std::wstring target_;
+  std::wstring path_;
+  HANDLE file_ = INVALID_HANDLE_VALUE;
+  std::unique_ptr<char[]> buffer_;
+  size_t buffered_ = 0;
+  long long stored_ = 0;
+  DWORD error_ = 0;
+};
