@@ -47,6 +47,7 @@ char* AllocateZeroed(uint32_t capacity) {
 std::string AnsiToUtf8(const std::string& ansi) { return FromWide(CP_UTF8, ToWide(CP_ACP, ansi)); }
 std::string Utf8ToAnsi(const std::string& utf8) { return FromWide(CP_ACP, ToWide(CP_UTF8, utf8)); }
 std::string WideToAnsi(const std::wstring& wide) { return FromWide(CP_ACP, wide); }
+std::wstring AnsiToWide(const std::string& ansi) { return ToWide(CP_ACP, ansi); }
 
 bool AnsiText::LooksLikeUtf8(const char* text, size_t length) {
   int pending = 0;
