@@ -168,11 +168,11 @@ FolderAccess& SystemFolderAccess() {
   return access;
 }
 
-void ProtectExistingFolder(const std::wstring& folder, PSID user) {
-  ProtectExistingFolder(folder, user, SystemFolderAccess());
+void ProtectExistingFolder(const std::wstring& folder, HANDLE userToken) {
+  ProtectExistingFolder(folder, userToken, SystemFolderAccess());
 }
 
-void ProtectExistingFolder(const std::wstring& folder, PSID user, FolderAccess& access) {
+void ProtectExistingFolder(const std::wstring& folder, HANDLE userToken, FolderAccess& access) {
   const std::string name = WideToAnsi(folder);
   PSECURITY_DESCRIPTOR raw = nullptr;
   const DWORD read = access.Read(folder, &raw);
@@ -193,7 +193,8 @@ void ProtectExistingFolder(const std::wstring& folder, PSID user, FolderAccess& 
   // tried, and logged, again and again.
   if (!Repaired().First(folder)) return;
 
-  FolderDescriptor own(user);
+  const TokenUser user(userToken);
+  FolderDescriptor own(user.sid());
   const DWORD replaced = own.dacl() ? access.Replace(folder, own.dacl()) : ERROR_INVALID_SID;
   SetLastError(0);
   if (replaced != ERROR_SUCCESS) {

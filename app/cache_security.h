@@ -64,9 +64,10 @@ class FolderAccess {
 FolderAccess& SystemFolderAccess();
 
 // When an existing folder lets other users write, limits it to SYSTEM, the
-// Administrators and user, with one log line. A process repairs each folder at most
-// once: a repair that did not take is not tried, and logged, again.
-void ProtectExistingFolder(const std::wstring& folder, PSID user);
-void ProtectExistingFolder(const std::wstring& folder, PSID user, FolderAccess& access);
+// Administrators and the user of userToken (null: the process's user), with one log
+// line. A process repairs each folder at most once: a repair that did not take is
+// not tried, and logged, again.
+void ProtectExistingFolder(const std::wstring& folder, HANDLE userToken);
+void ProtectExistingFolder(const std::wstring& folder, HANDLE userToken, FolderAccess& access);
 
 }  // namespace CacheSecurity

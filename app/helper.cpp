@@ -56,8 +56,8 @@ struct WideCalls {
 // the process's own user).
 bool PrepareFolder(const std::wstring& folder, HANDLE userToken) {
   if (!LinkGuard::RemoveLinkAt(folder)) return false;
-  const CacheSecurity::TokenUser user(userToken);
   if (!PathIsDirectoryW(folder.c_str())) {
+    const CacheSecurity::TokenUser user(userToken);
     CacheSecurity::FolderDescriptor security(user.sid());
     if (!security.attributes()) {
       LOG_WARNING("access list for the new cache folder not built; it takes its parent's");
@@ -67,7 +67,7 @@ bool PrepareFolder(const std::wstring& folder, HANDLE userToken) {
     // Another process creating it at the same moment is fine.
     if (created != ERROR_ALREADY_EXISTS) return false;
   }
-  CacheSecurity::ProtectExistingFolder(folder, user.sid());
+  CacheSecurity::ProtectExistingFolder(folder, userToken);
   return true;
 }
 

@@ -8,6 +8,10 @@
 
 namespace {
 
+// The few native file calls the guard needs. ntdll has them on every Windows version;
+// the program imports nothing from ntdll itself, so they are looked up.
+constexpr int kFileBasicInformation = 4;
+constexpr int kFileStandardInformation = 5;
 constexpr int kFileDispositionInformation = 13;
 
 struct IoStatusBlock {
@@ -15,20 +19,41 @@ struct IoStatusBlock {
   ULONG_PTR information;
 };
 
-using SetInformationFileCall = LONG(NTAPI*)(HANDLE file, IoStatusBlock* status, void* information,
-                                            ULONG length, int informationClass);
+struct FileBasicInformation {
+  LARGE_INTEGER times[4];
+  ULONG attributes;
+};
+
+struct FileStandardInformation {
+  LARGE_INTEGER allocationSize;
+  LARGE_INTEGER endOfFile;
+  ULONG links;
+  BOOLEAN deletePending;
+  BOOLEAN directory;
+};
+
+using FileInformationCall = LONG(NTAPI*)(HANDLE file, IoStatusBlock* status, void* information,
+                                         ULONG length, int informationClass);
+
+FileInformationCall NativeCall(const char* name) {
+  return reinterpret_cast<FileInformationCall>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name));
+}
+
+bool Query(HANDLE handle, void* information, ULONG length, int informationClass) {
+  static const FileInformationCall query = NativeCall("NtQueryInformationFile");
+  IoStatusBlock status = {};
+  return query && query(handle, &status, information, length, informationClass) >= 0;
+}
 
 // Marks the entry a handle was opened on for deletion at its close. Unlike opening it
-// for deletion at once, this lets the caller look at what it opened first. ntdll has
-// the call on every Windows version; the program imports nothing from ntdll itself.
+// for deletion at once, this lets the caller look at what it opened first.
 bool DeleteOnClose(HANDLE handle) {
-  static const auto setInformation = reinterpret_cast<SetInformationFileCall>(
-      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtSetInformationFile"));
-  if (!setInformation) return false;
+  static const FileInformationCall set = NativeCall("NtSetInformationFile");
   IoStatusBlock status = {};
   BOOLEAN deleteFile = TRUE;
-  return setInformation(handle, &status, &deleteFile, sizeof(deleteFile),
-                        kFileDispositionInformation) >= 0;
+  return set && set(handle, &status, &deleteFile, sizeof(deleteFile),
+                    kFileDispositionInformation) >= 0;
 }
 
 // The entry at path itself, a link not followed (folders open too).
@@ -45,6 +70,9 @@ namespace LinkGuard {
 bool RemoveLinkAt(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  // A folder has no other names; the attributes alone tell whether it is a link.
+  const bool reparseByName = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !reparseByName) return true;
 
   bool mayDelete = true;
   UniqueHandle entry(OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES));
@@ -52,13 +80,13 @@ bool RemoveLinkAt(const std::wstring& path) {
     mayDelete = false;  // held by someone who shares no deletion: look only
     entry.reset(OpenEntry(path, FILE_READ_ATTRIBUTES));
   }
-  BY_HANDLE_FILE_INFORMATION info = {};
-  const bool opened =
-      entry.get() != INVALID_HANDLE_VALUE && GetFileInformationByHandle(entry.get(), &info);
-  const DWORD entryAttributes = opened ? info.dwFileAttributes : 0;
-  const bool reparse = ((attributes | entryAttributes) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  const bool otherNames =
-      opened && !(entryAttributes & FILE_ATTRIBUTE_DIRECTORY) && info.nNumberOfLinks > 1;
+  FileBasicInformation basic = {};
+  FileStandardInformation standard = {};
+  const bool opened = entry.get() != INVALID_HANDLE_VALUE &&
+                      Query(entry.get(), &basic, sizeof(basic), kFileBasicInformation) &&
+                      Query(entry.get(), &standard, sizeof(standard), kFileStandardInformation);
+  const bool reparse = reparseByName || (opened && (basic.attributes & FILE_ATTRIBUTE_REPARSE_POINT));
+  const bool otherNames = opened && !standard.directory && standard.links > 1;
   if (!reparse && !otherNames) return true;
 
   const std::string name = WideToAnsi(path);
@@ -70,8 +98,8 @@ bool RemoveLinkAt(const std::wstring& path) {
   }
   // Only a handle on the link itself may be deleted: a file system that opened what
   // the link points to instead would delete that.
-  const bool onLinkItself = reparse ? (entryAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0
-                                    : opened;
+  const bool onLinkItself =
+      reparse ? opened && (basic.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 : opened;
   if (mayDelete && onLinkItself && DeleteOnClose(entry.get())) {
     entry.reset();
     if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
@@ -84,7 +112,7 @@ bool RemoveLinkAt(const std::wstring& path) {
   LOG_ERROR("%s could not be removed (%s); nothing is written there", name.c_str(),
             !mayDelete      ? "held by another process"
             : !onLinkItself ? "only what it points to opens"
-                            : "deletion refused");
+                            : "removal refused");
   return false;
 }
 

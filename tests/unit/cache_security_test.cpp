@@ -204,8 +204,8 @@ TEST(ProtectExistingFolder, FolderOthersCanWriteIsLimitedToItsUserOnceWithOneLin
     RememberingAccess access;
     access.dacls[folder] = weak;
     test_support::StdoutCapture out;
-    ProtectExistingFolder(folder, user.sid(), access);
-    ProtectExistingFolder(folder, user.sid(), access);
+    ProtectExistingFolder(folder, nullptr, access);
+    ProtectExistingFolder(folder, nullptr, access);
     const std::string log = out.Text();
     EXPECT_EQ(access.replaces, 1) << test_support::Narrow(weak);
     EXPECT_EQ(access.reads, 2);
@@ -218,13 +218,12 @@ TEST(ProtectExistingFolder, FolderOthersCanWriteIsLimitedToItsUserOnceWithOneLin
 }
 
 TEST(ProtectExistingFolder, RepairThatDoesNotTakeOrFailsIsTriedAndLoggedOnce) {
-  const TokenUser user(nullptr);
   {
     RememberingAccess access;  // answers success but keeps the old list
     access.keep = false;
     access.dacls[Folder("forgetful")] = L"D:(A;OICI;FA;;;WD)";
     test_support::StdoutCapture out;
-    for (int i = 0; i < 3; ++i) ProtectExistingFolder(Folder("forgetful"), user.sid(), access);
+    for (int i = 0; i < 3; ++i) ProtectExistingFolder(Folder("forgetful"), nullptr, access);
     const std::string log = out.Text();
     EXPECT_EQ(access.replaces, 1);
     EXPECT_EQ(CountLines(log), 1u) << log;
@@ -234,7 +233,7 @@ TEST(ProtectExistingFolder, RepairThatDoesNotTakeOrFailsIsTriedAndLoggedOnce) {
     access.replaceError = ERROR_ACCESS_DENIED;
     access.dacls[Folder("denied")] = L"D:(A;OICI;GA;;;AU)";
     test_support::StdoutCapture out;
-    for (int i = 0; i < 3; ++i) ProtectExistingFolder(Folder("denied"), user.sid(), access);
+    for (int i = 0; i < 3; ++i) ProtectExistingFolder(Folder("denied"), nullptr, access);
     const std::string log = out.Text();
     EXPECT_EQ(access.replaces, 1);
     EXPECT_EQ(CountLines(log), 1u) << log;
@@ -245,8 +244,10 @@ TEST(ProtectExistingFolder, RepairThatDoesNotTakeOrFailsIsTriedAndLoggedOnce) {
     // Without the user's identity no repair is made: it would lock the user out.
     RememberingAccess access;
     access.dacls[Folder("nobody")] = L"D:(A;OICI;GA;;;AU)";
+    HANDLE noToken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     test_support::StdoutCapture out;
-    ProtectExistingFolder(Folder("nobody"), nullptr, access);
+    ProtectExistingFolder(Folder("nobody"), noToken, access);
+    CloseHandle(noToken);
     const std::string log = out.Text();
     EXPECT_EQ(access.replaces, 0);
     EXPECT_EQ(access.dacls[Folder("nobody")], L"D:(A;OICI;GA;;;AU)");
@@ -264,7 +265,7 @@ TEST(ProtectExistingFolder, SafeOrUnreadableFolderIsLeftAlone) {
     RememberingAccess access;
     access.dacls[Folder("safe")] = dacl;
     test_support::StdoutCapture out;
-    ProtectExistingFolder(Folder("safe"), user.sid(), access);
+    ProtectExistingFolder(Folder("safe"), nullptr, access);
     EXPECT_EQ(out.Text(), "");
     EXPECT_EQ(access.replaces, 0);
     EXPECT_EQ(access.dacls[Folder("safe")], dacl);
@@ -272,7 +273,7 @@ TEST(ProtectExistingFolder, SafeOrUnreadableFolderIsLeftAlone) {
   RememberingAccess unreadable;
   unreadable.readError = ERROR_ACCESS_DENIED;
   test_support::StdoutCapture out;
-  for (int i = 0; i < 3; ++i) ProtectExistingFolder(Folder("unreadable"), user.sid(), unreadable);
+  for (int i = 0; i < 3; ++i) ProtectExistingFolder(Folder("unreadable"), nullptr, unreadable);
   const std::string log = out.Text();
   EXPECT_EQ(unreadable.replaces, 0);
   EXPECT_EQ(CountLines(log), 1u) << "said once: " << log;
@@ -299,8 +300,8 @@ TEST(ProtectExistingFolderOnDisk, FolderEveryoneCanWriteIsPutRightForReal) {
 
   const TokenUser user(nullptr);
   test_support::StdoutCapture out;
-  ProtectExistingFolder(folder, user.sid());
-  ProtectExistingFolder(folder, user.sid());
+  ProtectExistingFolder(folder, nullptr);
+  ProtectExistingFolder(folder, nullptr);
   const std::string log = out.Text();
   const std::wstring after = readBack();
   EXPECT_FALSE(Sddl(after).LetsOthersWrite()) << test_support::Narrow(after);
