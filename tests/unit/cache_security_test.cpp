@@ -20,11 +20,7 @@ using CacheSecurity::LetsOtherUsersWrite;
 using CacheSecurity::ProtectExistingFolder;
 using CacheSecurity::TokenUser;
 
-size_t CountLines(const std::string& text) {
-  size_t lines = 0;
-  for (char c : text) lines += c == '\n';
-  return lines;
-}
+using test_support::CountLines;
 
 std::wstring SidText(PSID sid) {
   wchar_t* text = nullptr;
@@ -217,42 +213,40 @@ TEST(ProtectExistingFolder, FolderOthersCanWriteIsLimitedToItsUserOnceWithOneLin
   }
 }
 
+// What three looks at one folder write to the log.
+std::string LogOfThreeLooks(const char* name, const wchar_t* dacl, RememberingAccess& access) {
+  access.dacls[Folder(name)] = dacl;
+  test_support::StdoutCapture out;
+  for (int i = 0; i < 3; ++i) ProtectExistingFolder(Folder(name), nullptr, access);
+  return out.Text();
+}
+
 TEST(ProtectExistingFolder, RepairThatDoesNotTakeOrFailsIsTriedAndLoggedOnce) {
-  {
-    RememberingAccess access;  // answers success but keeps the old list
-    access.keep = false;
-    access.dacls[Folder("forgetful")] = L"D:(A;OICI;FA;;;WD)";
-    test_support::StdoutCapture out;
-    for (int i = 0; i < 3; ++i) ProtectExistingFolder(Folder("forgetful"), nullptr, access);
-    const std::string log = out.Text();
-    EXPECT_EQ(access.replaces, 1);
-    EXPECT_EQ(CountLines(log), 1u) << log;
-  }
-  {
-    RememberingAccess access;
-    access.replaceError = ERROR_ACCESS_DENIED;
-    access.dacls[Folder("denied")] = L"D:(A;OICI;GA;;;AU)";
-    test_support::StdoutCapture out;
-    for (int i = 0; i < 3; ++i) ProtectExistingFolder(Folder("denied"), nullptr, access);
-    const std::string log = out.Text();
-    EXPECT_EQ(access.replaces, 1);
-    EXPECT_EQ(CountLines(log), 1u) << log;
-    EXPECT_EQ(log.rfind("[error ", 0), 0u) << log;
-    EXPECT_NE(log.find("could not be limited to its user (error 5)"), std::string::npos) << log;
-  }
-  {
-    // Without the user's identity no repair is made: it would lock the user out.
-    RememberingAccess access;
-    access.dacls[Folder("nobody")] = L"D:(A;OICI;GA;;;AU)";
-    HANDLE noToken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    test_support::StdoutCapture out;
-    ProtectExistingFolder(Folder("nobody"), noToken, access);
-    CloseHandle(noToken);
-    const std::string log = out.Text();
-    EXPECT_EQ(access.replaces, 0);
-    EXPECT_EQ(access.dacls[Folder("nobody")], L"D:(A;OICI;GA;;;AU)");
-    EXPECT_NE(log.find("[error "), std::string::npos) << log;
-  }
+  RememberingAccess forgetful;  // answers success but keeps the old list
+  forgetful.keep = false;
+  std::string log = LogOfThreeLooks("forgetful", L"D:(A;OICI;FA;;;WD)", forgetful);
+  EXPECT_EQ(forgetful.replaces, 1);
+  EXPECT_EQ(CountLines(log), 1u) << log;
+
+  RememberingAccess denied;
+  denied.replaceError = ERROR_ACCESS_DENIED;
+  log = LogOfThreeLooks("denied", L"D:(A;OICI;GA;;;AU)", denied);
+  EXPECT_EQ(denied.replaces, 1);
+  EXPECT_EQ(CountLines(log), 1u) << log;
+  EXPECT_EQ(log.rfind("[error ", 0), 0u) << log;
+  EXPECT_NE(log.find("could not be limited to its user (error 5)"), std::string::npos) << log;
+
+  // Without the user's identity no repair is made: it would lock the user out.
+  RememberingAccess unknownUser;
+  unknownUser.dacls[Folder("nobody")] = L"D:(A;OICI;GA;;;AU)";
+  HANDLE noToken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  test_support::StdoutCapture out;
+  ProtectExistingFolder(Folder("nobody"), noToken, unknownUser);
+  CloseHandle(noToken);
+  log = out.Text();
+  EXPECT_EQ(unknownUser.replaces, 0);
+  EXPECT_EQ(unknownUser.dacls[Folder("nobody")], L"D:(A;OICI;GA;;;AU)");
+  EXPECT_NE(log.find("[error "), std::string::npos) << log;
 }
 
 TEST(ProtectExistingFolder, SafeOrUnreadableFolderIsLeftAlone) {

@@ -10,16 +10,11 @@
 
 namespace {
 
+using test_support::CountLines;
 using test_support::PathExists;
 using test_support::ReadBytes;
 using test_support::TempDir;
 using test_support::WriteBytes;
-
-size_t CountLines(const std::string& text) {
-  size_t lines = 0;
-  for (char c : text) lines += c == '\n';
-  return lines;
-}
 
 DWORD LinkCount(const std::wstring& path) {
   HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, 7, nullptr, OPEN_EXISTING,

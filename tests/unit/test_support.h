@@ -92,6 +92,12 @@ inline std::string ReadBytes(const std::wstring& path) {
   return bytes;
 }
 
+inline size_t CountLines(const std::string& text) {
+  size_t lines = 0;
+  for (char c : text) lines += c == '\n';
+  return lines;
+}
+
 // ASCII (or at least Latin-1) wide text as narrow text, for messages.
 inline std::string Narrow(const std::wstring& text) {
   std::string narrow;
