@@ -98,13 +98,6 @@ inline size_t CountLines(const std::string& text) {
   return lines;
 }
 
-// ASCII (or at least Latin-1) wide text as narrow text, for messages.
-inline std::string Narrow(const std::wstring& text) {
-  std::string narrow;
-  for (wchar_t c : text) narrow += c < 0x100 ? static_cast<char>(c) : '?';
-  return narrow;
-}
-
 inline bool PathExists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -174,75 +167,6 @@ class StdoutCapture {
   int saved_ = -1;
   HANDLE savedHandle_ = nullptr;
 };
-
-// The Unix path of a Windows path under Wine (kernel32 there has the call); empty
-// elsewhere.
-inline std::string UnixPath(const std::wstring& path) {
-  using Call = char*(CDECL*)(const wchar_t*);
-  const auto call = reinterpret_cast<Call>(
-      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
-  char* unix = call ? call(path.c_str()) : nullptr;
-  if (!unix) return {};
-  std::string result = unix;
-  HeapFree(GetProcessHeap(), 0, unix);
-  return result;
-}
-
-// Runs a Unix shell command (Wine starts Unix programs as well) and waits up to 10 s
-// for it to finish. Wine gives no usable handles for a Unix process (closing them
-// closed handles of this process), so the command leaves a mark when it is done.
-// True when it finished.
-inline bool RunUnixCommand(const std::string& command) {
-  wchar_t base[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, base);
-  wchar_t mark[MAX_PATH] = {};
-  GetTempFileNameW(base, L"unx", 0, mark);
-  DeleteFileW(mark);
-  // Wine splits the line as Windows does: the script is one double-quoted argument.
-  std::string script = command + "; touch \"" + UnixPath(mark) + "\"";
-  std::string quoted;
-  for (char c : script) {
-    if (c == '"') quoted += '\\';
-    quoted += c;
-  }
-  const std::string line = "/bin/sh -c \"" + quoted + "\"";
-  std::wstring commandLine(line.begin(), line.end());
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(L"Z:\\bin\\sh", &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                      nullptr, &startup, &info)) {
-    return false;
-  }
-  for (int i = 0; i < 200 && !PathExists(mark); ++i) Sleep(50);
-  return DeleteFileW(mark) != FALSE;
-}
-
-// A Unix symbolic link at link (a Windows path) to target, made from outside Windows:
-// Wine's own calls make no links. ASCII paths only.
-inline bool MakeUnixLink(const std::wstring& link, const std::wstring& target) {
-  const size_t slash = link.find_last_of(L'\\');
-  const std::string folder = UnixPath(link.substr(0, slash));
-  const std::string name(link.begin() + slash + 1, link.end());
-  const std::string unixTarget = UnixPath(target);
-  if (folder.empty() || unixTarget.empty()) return false;
-  return RunUnixCommand("ln -s \"" + unixTarget + "\" \"" + folder + "/" + name + "\"") &&
-         PathExists(link);
-}
-
-// Removes a Unix link from outside Windows: Wine follows links, so its own calls
-// would reach what the link points to.
-inline bool RemoveUnixLink(const std::wstring& link) {
-  const std::string unix = UnixPath(link);
-  return !unix.empty() && RunUnixCommand("rm -f \"" + unix + "\"");
-}
-
-// Gives every Unix user write access to a file or folder, as a careless chmod would;
-// Wine shows it as a grant to Everyone.
-inline bool LetEveryoneWrite(const std::wstring& path) {
-  const std::string unix = UnixPath(path);
-  return !unix.empty() && RunUnixCommand("chmod o+w \"" + unix + "\"");
-}
 
 // The code page this run expects (BRINDLEX_EXPECT_CODEPAGE), or the process's own.
 inline unsigned ExpectedCodePage() {

@@ -153,53 +153,6 @@ TEST_F(EngineInit, FileThatSomeoneCanStillWriteIsNotLoaded) {
   EXPECT_NE(log.find("[error "), std::string::npos) << log;
 }
 
-TEST_F(EngineInit, LinksInPlaceOfTheEngineFileAreNeverWrittenThrough) {
-  const std::string engine = EmbeddedEngine();
-  WkeWindow first;
-  first.Init(false);
-  const std::wstring path = first.nodeDllPath;
-  ASSERT_TRUE(ReadBytes(path) == engine);
-  test_support::TempDir elsewhere;
-
-  // Another name of a file outside the folder: the name goes, a plain engine file
-  // takes its place, and the other file keeps its bytes.
-  const std::wstring victim = elsewhere.File(L"system.dll");
-  ASSERT_TRUE(WriteBytes(victim, "a system library"));
-  ASSERT_TRUE(DeleteFileW(path.c_str()));
-  ASSERT_TRUE(CreateHardLinkW(path.c_str(), victim.c_str(), nullptr));
-  g_wkeEnginePath = nullptr;
-  WkeWindow second;
-  testing::internal::CaptureStdout();
-  second.Init(false);
-  std::string log = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(ReadBytes(victim), "a system library");
-  EXPECT_TRUE(ReadBytes(path) == engine);
-  EXPECT_EQ(g_wkeEnginePath, second.nodeDllPath.c_str()) << log;
-  EXPECT_NE(log.find("node.dll has other names"), std::string::npos) << log;
-
-  // A link to a folder, which Wine shows as a reparse point but cannot remove by
-  // itself: not loaded, and nothing written into what it points to.
-  const std::wstring target = elsewhere.File(L"target");
-  ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));
-  ASSERT_TRUE(DeleteFileW(path.c_str()));
-  ASSERT_TRUE(test_support::MakeUnixLink(path, target));
-  g_wkeEnginePath = nullptr;
-  WkeWindow third;
-  testing::internal::CaptureStdout();
-  third.Init(false);
-  log = testing::internal::GetCapturedStdout();
-  EXPECT_TRUE(test_support::PathExists(target));
-  EXPECT_NE(log.find("node.dll is a link to elsewhere"), std::string::npos) << log;
-  if (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) {
-    EXPECT_EQ(g_wkeEnginePath, nullptr) << log;
-    EXPECT_NE(log.find("node.dll not loaded"), std::string::npos) << log;
-    EXPECT_TRUE(test_support::RemoveUnixLink(path));
-  } else {
-    EXPECT_TRUE(ReadBytes(path) == engine);  // the link itself went
-  }
-  EXPECT_FALSE(test_support::PathExists(target + L"\\node.dll"));
-}
-
 namespace {
 
 // A window of the test's own stands in for the engine's host window.
