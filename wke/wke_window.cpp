@@ -8,6 +8,7 @@
 
 #include "app/ansi_text.h"
 #include "app/helper.h"
+#include "app/link_guard.h"
 #include "app/log.h"
 #include "app/ui_messages.h"
 #include "app/unique_handle.h"
@@ -96,7 +97,12 @@ void WkeWindow::Init(bool rechargeFlag) {
     LOG_ERROR("node.dll释放失败");
     return;
   }
-  // The cache folder is writable by other users while this process is elevated: load
+  // A link in its place would have the rewrite below land wherever it points.
+  if (!LinkGuard::RemoveLinkAt(nodeDllPath)) {
+    LOG_ERROR("node.dll not loaded");
+    return;
+  }
+  // Other processes may write into the cache folder while this one is elevated: load
   // the file only when it is exactly the embedded engine, and keep writers out from
   // the comparison until the library is loaded. A file the last start left intact is
   // used as it is; rewriting tens of megabytes at every start only costs time.
