@@ -329,9 +329,16 @@ duk_ret_t Page::Console(duk_context* ctx) {
 }
 
 duk_ret_t Page::Alert(duk_context* ctx) {
+  Page* page = FromContext(ctx);
   const std::string text = duk_get_top(ctx) ? ArgText(ctx, 0) : std::string();
   Say("alert: %s", text.c_str());
-  AddConsoleLine(FromContext(ctx)->view_, "alert: " + text);
+  AddConsoleLine(page->view_, "alert: " + text);
+  // As the engine does: a modal box owned by the page's window, whose own message
+  // loop runs until it is dismissed. Unattended runs ask for no boxes.
+  wchar_t noBoxes[8] = {};
+  if (GetEnvironmentVariableW(L"BRINDLEX_NO_MODAL_BOXES", noBoxes, 8) > 0) return 0;
+  MessageBoxW(page->view_->hwnd, Utf8ToWide(text).c_str(), L"alert", MB_OK);
+  Say("alert closed: %s", text.c_str());
   return 0;
 }
 
