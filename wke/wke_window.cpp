@@ -15,6 +15,7 @@
 #include "wke/custom_messages.h"
 #include "wke/modal_box.h"
 #include "wke/mouse_hook.h"
+#include "wke/origin_guard.h"
 #include "wke/wke_function.h"
 
 namespace {
@@ -26,6 +27,11 @@ constexpr wchar_t kWindowTitle[] = L"Brindlex";
 constexpr wchar_t kUninstallKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Brindlex";
 constexpr wchar_t kDisplayVersion[] = L"DisplayVersion";
+
+// The document the window was asked to show. When it cannot be loaded the window
+// would never be shown: nothing else tells the user, and the single-instance mutex
+// would keep every later start out.
+std::string g_startUrl;
 
 HMODULE g_engineResourceModule = nullptr;
 
@@ -150,6 +156,7 @@ void WkeWindow::Create(HINSTANCE hInstance, unsigned short width, unsigned short
     wkeSetDebugConfig(webView, "showDevTools", devToolsUrl.c_str());
   }
 
+  g_startUrl = url ? url : "";
   wkeLoadURL(webView, url);
   wkeMoveToCenter(webView);
 
@@ -189,7 +196,7 @@ void WkeWindow::OnWkeLoadUrlFailCallback(wkeWebView webView, void* param, const 
                                          void* job) {
   const char* failed = url ? url : "";
   LOG_ERROR("wke load url fail: %s", AnsiText(failed).c_str());
-  if (!strstr(failed, "tool/brindlex")) return;
+  if (!strstr(failed, "tool/brindlex") && !SameDocument(failed, g_startUrl)) return;
   ShowModalBox(L"网络连接失败，请稍后再试", L"Brindlex", MB_ICONERROR);
   exit(0);
 }

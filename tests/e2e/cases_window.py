@@ -245,19 +245,39 @@ load_fail_case("a URL with toolv2/brindlex", "/toolv2/brindlex/missing.js", Fals
 load_fail_case("another URL", "/assets/missing.js", False)
 
 
-@case("a failure of the start page itself is only logged")
+@case("a failure of the start page itself shows the box and exits 0")
 def _(t):
     watcher = t.watch(dismiss_box=True)
     p = t.start(None, routes={START_PATH: Route(b"gone", status=404, content_type="text/plain")},
                 env={"BRINDLEX_NO_MODAL_BOXES": None})
+    p.wait_exit(30)
     url = ORIGIN_FMT % t.args.port + START_PATH
-    p.wait_log(r"wke load url fail: " + re.escape(url), 20)
-    time.sleep(1.0)
-    t.check(p.running(), "the program ended after the failure:\n" + p.describe())
-    code, out = t.probe("close", "Brindlex")
-    t.eq(code, 0, "probe close: " + out)
-    p.wait_exit(15)
-    t.eq(watcher.boxes(), [], "message boxes")
+    t.check(p.log_has(r"^" + HEAD + r".*wke load url fail: " + re.escape(url) + r"$"),
+            "no load failure line for the start page:\n" + p.describe())
+    t.eq(watcher.boxes(), [("Brindlex", LOAD_FAIL_BOX_TEXT)], "message boxes")
+    t.check(not any(s and s["visible"] for _, s in watcher.states()), "the window was shown")
+    t.check(not p.log_has(re.escape(FINALIZED)), "the fatal exit ran the loop's tear-down")
+
+
+@case("with the service unreachable the program ends by itself; a later start works")
+def _(t):
+    t.server.down()
+    try:
+        started = time.monotonic()
+        p = t.start(None)
+        p.wait_exit(40)
+        took = time.monotonic() - started
+    finally:
+        t.server.up()
+    url = ORIGIN_FMT % t.args.port + START_PATH
+    t.check(p.log_has(r"^" + HEAD + r".*wke load url fail: " + re.escape(url) + r"$"),
+            "no load failure line for the start page:\n" + p.describe())
+    t.check(p.log_has(r"modal box: Brindlex: " + re.escape(LOAD_FAIL_BOX_TEXT) + r"$"),
+            "no network failure box:\n" + p.describe())
+    t.check(took < 30, "the program took %.1fs to give up" % took)
+    again = t.run("window/smoke.html")
+    t.eq(again.value("loaded"), True, "page of the start after the service came back")
+    t.check(again.has_value("done"), "page finished")
 
 
 # --- Window commands ----------------------------------------------------------------------
