@@ -65,6 +65,7 @@ LRESULT CALLBACK CustomMessageProc(HWND hwnd, UINT message, WPARAM wParam, LPARA
     g_window = nullptr;
     g_windowProc = nullptr;
   }
+  if (!own) return DefWindowProcW(hwnd, message, wParam, lParam);
   return CallWindowProcW(own, hwnd, message, wParam, lParam);
 }
 

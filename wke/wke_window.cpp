@@ -196,7 +196,8 @@ void WkeWindow::OnWkeLoadUrlFailCallback(wkeWebView webView, void* param, const 
                                          void* job) {
   const char* failed = url ? url : "";
   LOG_ERROR("wke load url fail: %s", AnsiText(failed).c_str());
-  if (!strstr(failed, "tool/brindlex") && !SameDocument(failed, g_startUrl)) return;
+  const bool startPage = !g_startUrl.empty() && SameDocument(failed, g_startUrl);
+  if (!strstr(failed, "tool/brindlex") && !startPage) return;
   ShowModalBox(L"网络连接失败，请稍后再试", L"Brindlex", MB_ICONERROR);
   exit(0);
 }
