@@ -29,6 +29,15 @@ bool CallerFrameUrl(jsExecState es, std::string* url) {
   return !url->empty();
 }
 
+// Whether the engine's answer names the program's own view. An engine may hand out
+// another pointer for the same view; its host window then still tells them apart
+// from a view of their own (a window the page opened, a view without a window).
+bool IsOwnView(wkeWebView callerView, wkeWebView ownView) {
+  if (callerView == ownView) return true;
+  const HWND window = ownView ? wkeGetHostHWND(ownView) : nullptr;
+  return window && wkeGetHostHWND(callerView) == window;
+}
+
 }  // namespace
 
 bool CallerAllowed(jsExecState es, const char* scriptName, const WkeFunction* bridge) {
@@ -37,7 +46,7 @@ bool CallerAllowed(jsExecState es, const char* scriptName, const WkeFunction* br
 
   // A window the page opened is a view of its own, whatever it shows.
   const wkeWebView callerView = jsGetWebView(es);
-  if (callerView && callerView != ownView) {
+  if (callerView && !IsOwnView(callerView, ownView)) {
     const utf8* url = wkeGetURL(callerView);
     IsOriginAllowed(url, &origin);
     LOG_ERROR("native function %s refused for a page in another view, at %s", scriptName,
