@@ -10,15 +10,13 @@
 #include "app/helper.h"
 #include "app/link_guard.h"
 #include "app/log.h"
-#include "app/ui_messages.h"
 #include "app/unique_handle.h"
-#include "net/curl_request.h"
-#include "net/download_worker.h"
 #include "store/registry_helper.h"
 #include "sys/file_helper.h"
-#include "wke/exec_worker.h"
+#include "wke/custom_messages.h"
 #include "wke/modal_box.h"
 #include "wke/mouse_hook.h"
+#include "wke/origin_guard.h"
 #include "wke/wke_function.h"
 
 namespace {
@@ -31,9 +29,10 @@ constexpr wchar_t kUninstallKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Brindlex";
 constexpr wchar_t kDisplayVersion[] = L"DisplayVersion";
 
-// The web window the closing callback destroyed. Its view must never run script
-// again, although call strings for it may still be queued or on their way.
-wkeWebView g_destroyedView = nullptr;
+// The document the window was asked to show. When it cannot be loaded the window
+// would never be shown: nothing else tells the user, and the single-instance mutex
+// would keep every later start out.
+std::string g_startUrl;
 
 HMODULE g_engineResourceModule = nullptr;
 
@@ -135,7 +134,7 @@ void WkeWindow::Create(HINSTANCE hInstance, unsigned short width, unsigned short
     LOG_ERROR("web window not created");
     return;
   }
-  if (webView == g_destroyedView) g_destroyedView = nullptr;
+  SetScriptCallView(webView);
 
   const std::wstring cacheDirectory = Helper::GetCachePath(std::wstring());
   wkeSetCookieJarFullPath(webView, cacheDirectory.c_str());
@@ -149,6 +148,9 @@ void WkeWindow::Create(HINSTANCE hInstance, unsigned short width, unsigned short
 
   wkeFunction = std::make_shared<WkeFunction>();
   wkeFunction->Bind(webView);
+  // Message boxes, the engine's alert and file dialog run loops of their own, which
+  // dispatch the work posted to the host window instead of handing it to ours.
+  HandleCustomMessagesIn(wkeFunction->hwnd);
 
   char inspector[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, inspector, MAX_PATH);
@@ -160,6 +162,7 @@ void WkeWindow::Create(HINSTANCE hInstance, unsigned short width, unsigned short
     wkeSetDebugConfig(webView, "showDevTools", devToolsUrl.c_str());
   }
 
+  g_startUrl = url ? url : "";
   wkeLoadURL(webView, url);
   wkeMoveToCenter(webView);
 
@@ -183,7 +186,8 @@ void WkeWindow::Create(HINSTANCE hInstance, unsigned short width, unsigned short
 
 bool WkeWindow::OnWkeWindowClosingCallback(wkeWebView webView, void* param) {
   wkeDestroyWebWindow(webView);
-  g_destroyedView = webView;
+  // Call strings still queued or on their way must not run on the destroyed view.
+  SetScriptCallView(nullptr);
   PostQuitMessage(0);
   return true;
 }
@@ -198,7 +202,8 @@ void WkeWindow::OnWkeLoadUrlFailCallback(wkeWebView webView, void* param, const 
                                          void* job) {
   const char* failed = url ? url : "";
   LOG_ERROR("wke load url fail: %s", AnsiText(failed).c_str());
-  if (!strstr(failed, "tool/brindlex")) return;
+  const bool startPage = !g_startUrl.empty() && SameDocument(failed, g_startUrl);
+  if (!strstr(failed, "tool/brindlex") && !startPage) return;
   ShowModalBox(L"网络连接失败，请稍后再试", L"Brindlex", MB_ICONERROR);
   exit(0);
 }
@@ -206,48 +211,9 @@ void WkeWindow::OnWkeLoadUrlFailCallback(wkeWebView webView, void* param, const 
 void WkeWindow::RunMessageLoop() const {
   MSG msg = {};
   while (GetMessageW(&msg, nullptr, 0, 0)) {
-    switch (msg.message) {
-      case WM_WKE_RUN_JS: {
-        std::unique_ptr<char[]> call(reinterpret_cast<char*>(msg.wParam));
-        if (!call) break;
-        if (!webView || webView == g_destroyedView) {
-          LOG_WARNING("web window is gone, call dropped: %s", AnsiText(call.get()).c_str());
-          break;
-        }
-        LOG_INFO("wke run js function: %s", AnsiText(call.get()).c_str());
-        wkeRunJS(webView, call.get());
-        break;
-      }
-      case WM_WKE_EXEC: {
-        std::unique_ptr<ExecTask> task(reinterpret_cast<ExecTask*>(msg.wParam));
-        if (!task) break;
-        LOG_INFO_W(L"execute c++ function path: %ls, arg: %ls", task->path.c_str(),
-                   task->parameters.c_str());
-        StartExecWorker(std::move(task));
-        break;
-      }
-      case WM_WKE_DOWNLOAD: {
-        auto copy = std::make_unique<MSG>(msg);
-        MSG* raw = copy.get();
-        if (StartDetachedThread([raw] { RunDownloadTask(std::unique_ptr<MSG>(raw)); })) {
-          copy.release();
-          break;
-        }
-        // No worker: the page still hears that the download did not happen.
-        std::unique_ptr<DownloadTask> task(reinterpret_cast<DownloadTask*>(msg.wParam));
-        if (task) {
-          LOG_ERROR("download worker not started for %s", AnsiText(task->url).c_str());
-          PostScriptCall(task->hwnd, kFinishedCallBufferSize,
-                         task->finishedCallbackName.c_str(), 0);
-        }
-        break;
-      }
-      case WM_CLOSE:
-        return;
-      default:
-        DispatchMessageW(&msg);
-        TranslateMessage(&msg);
-        break;
-    }
+    if (msg.message == WM_CLOSE) return;
+    if (CarryOutCustomMessage(msg)) continue;
+    DispatchMessageW(&msg);
+    TranslateMessage(&msg);
   }
 }

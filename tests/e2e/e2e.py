@@ -111,11 +111,17 @@ class PageServer:
     case's routes, then from the pages folder; every request is recorded."""
 
     def __init__(self, port):
+        self.port = port
         self.page = None
         self.values = {}
         self.routes = {}
         self.requests = []
         self.lock = threading.Lock()
+        self.httpd = None
+        self.up()
+
+    def up(self):
+        """Listens on the port (again)."""
         server = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
@@ -127,9 +133,14 @@ class PageServer:
             def log_message(self, *args):
                 pass
 
-        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", port), Handler)
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", self.port), Handler)
         self.httpd.daemon_threads = True
         threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
+
+    def down(self):
+        """Stops listening: connections to the port are refused until up()."""
+        self.httpd.shutdown()
+        self.httpd.server_close()
 
     def configure(self, page, values, routes):
         with self.lock:
@@ -158,8 +169,7 @@ class PageServer:
             return [t for t, p in self.requests if p == path]
 
     def close(self):
-        self.httpd.shutdown()
-        self.httpd.server_close()
+        self.down()
 
 
 class Output:
