@@ -11,6 +11,7 @@
 #include "app/link_guard.h"
 #include "app/log.h"
 #include "app/unique_handle.h"
+#include "net/running_downloads.h"
 #include "store/registry_helper.h"
 #include "sys/file_helper.h"
 #include "wke/custom_messages.h"
@@ -205,6 +206,9 @@ void WkeWindow::OnWkeLoadUrlFailCallback(wkeWebView webView, void* param, const 
   const bool startPage = !g_startUrl.empty() && SameDocument(failed, g_startUrl);
   if (!strstr(failed, "tool/brindlex") && !startPage) return;
   ShowModalBox(L"网络连接失败，请稍后再试", L"Brindlex", MB_ICONERROR);
+  // exit() runs the runtime's exit handlers, the TLS library's clean-up among them:
+  // downloads still inside libcurl are stopped first, as at a normal end.
+  RunningDownloads::Stop();
   exit(0);
 }
 
