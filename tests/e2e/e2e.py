@@ -571,6 +571,9 @@ def main():
     parser.add_argument("--setup-settings", default="")
     parser.add_argument("--only", default=os.environ.get("E2E_ONLY", ""),
                         help="run only the cases whose name matches this regex")
+    parser.add_argument("--expect-cases", type=int, default=0,
+                        help="fail unless --only selects exactly this many cases (a renamed "
+                             "case must not drop out of a subset unseen)")
     args = parser.parse_args()
     for variable in ("WINEPREFIX", "DISPLAY"):
         if not os.environ.get(variable):
@@ -578,6 +581,11 @@ def main():
             return 2
     for path in args.cases:
         load_cases(path)
+    selected = [(n, f) for n, f in _CASES if re.search(args.only, n)]
+    if args.expect_cases and len(selected) != args.expect_cases:
+        print("e2e: --only selects %d cases, expected %d:\n  %s"
+              % (len(selected), args.expect_cases, "\n  ".join(n for n, _ in selected)))
+        return 1
     # Every build's test program opens the same port: take it machine-wide.
     lock = open(os.path.join(tempfile.gettempdir(), "brindlex-e2e-port-%d.lock" % args.port), "w")
     try:
@@ -594,7 +602,6 @@ def main():
                 raise
             time.sleep(1)
     failures = []
-    selected = [(n, f) for n, f in _CASES if re.search(args.only, n)]
     try:
         for name, function in selected:
             ctx = Context(args, server, name)
