@@ -1,6 +1,5 @@
 #include "app/helper.h"
 
-#include <sddl.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 #include <wtsapi32.h>
@@ -8,6 +7,8 @@
 #include <string>
 
 #include "app/ansi_text.h"
+#include "app/cache_security.h"
+#include "app/link_guard.h"
 #include "app/log.h"
 
 namespace {
@@ -36,10 +37,7 @@ struct NarrowCalls {
     return SHGetFolderPathA(nullptr, CSIDL_APPDATA, token, 0, buffer);
   }
   static BOOL Append(char* buffer) { return PathAppendA(buffer, "Brindlex"); }
-  static BOOL IsDirectory(const char* path) { return PathIsDirectoryA(path); }
-  static int CreateDirectoryTree(const char* path, SECURITY_ATTRIBUTES* attributes) {
-    return SHCreateDirectoryExA(nullptr, path, attributes);
-  }
+  static std::wstring Wide(const char* path) { return AnsiToWide(path); }
 };
 
 struct WideCalls {
@@ -48,11 +46,30 @@ struct WideCalls {
     return SHGetFolderPathW(nullptr, CSIDL_APPDATA, token, 0, buffer);
   }
   static BOOL Append(wchar_t* buffer) { return PathAppendW(buffer, L"Brindlex"); }
-  static BOOL IsDirectory(const wchar_t* path) { return PathIsDirectoryW(path); }
-  static int CreateDirectoryTree(const wchar_t* path, SECURITY_ATTRIBUTES* attributes) {
-    return SHCreateDirectoryExW(nullptr, path, attributes);
-  }
+  static std::wstring Wide(const wchar_t* path) { return path; }
 };
+
+// The cache folder as it must be before anything is written there: a folder of its
+// own rather than a link to somewhere else, created when missing with access for
+// SYSTEM, the Administrators and its user only, and limited to them when it lets
+// other users write. userToken is the token the folder was looked up with (null:
+// the process's own user).
+bool PrepareFolder(const std::wstring& folder, HANDLE userToken) {
+  if (!LinkGuard::RemoveLinkAt(folder)) return false;
+  if (!PathIsDirectoryW(folder.c_str())) {
+    const CacheSecurity::TokenUser user(userToken);
+    CacheSecurity::FolderDescriptor security(user.sid());
+    if (!security.attributes()) {
+      LOG_WARNING("access list for the new cache folder not built; it takes its parent's");
+    }
+    const int created = SHCreateDirectoryExW(nullptr, folder.c_str(), security.attributes());
+    if (created == ERROR_SUCCESS) return true;
+    // Another process creating it at the same moment is fine.
+    if (created != ERROR_ALREADY_EXISTS) return false;
+  }
+  CacheSecurity::ProtectExistingFolder(folder, userToken);
+  return true;
+}
 
 enum class CacheStatus { kOk, kLookupFailed, kCreationFailed };
 
@@ -64,27 +81,14 @@ CacheStatus CachePath(const std::basic_string<typename Calls::Char>& name,
 
   // As the local system account, the folder of the user at the console; otherwise
   // (the token is granted to nobody else) the folder of the user we run as.
-  HRESULT result;
   TokenHandle token;
-  if (WTSQueryUserToken(WTSGetActiveConsoleSessionId(), token.out())) {
-    result = Calls::GetFolder(token.get(), buffer);
-  } else {
-    result = Calls::GetFolder(nullptr, buffer);
-  }
+  const bool consoleUser = WTSQueryUserToken(WTSGetActiveConsoleSessionId(), token.out());
+  const HANDLE userToken = consoleUser ? token.get() : nullptr;
+  const HRESULT result = Calls::GetFolder(userToken, buffer);
   if (FAILED(result) || !Calls::Append(buffer) || buffer[0] == 0) {
     return CacheStatus::kLookupFailed;
   }
-
-  if (!Calls::IsDirectory(buffer)) {
-    SECURITY_ATTRIBUTES* attributes = Helper::GetCacheSecurityAttributes();
-    if (!Calls::IsDirectory(buffer)) {
-      const int created = Calls::CreateDirectoryTree(buffer, attributes);
-      // Another process creating it at the same moment is fine.
-      if (created != ERROR_SUCCESS && created != ERROR_ALREADY_EXISTS) {
-        return CacheStatus::kCreationFailed;
-      }
-    }
-  }
+  if (!PrepareFolder(Calls::Wide(buffer), userToken)) return CacheStatus::kCreationFailed;
 
   *path = buffer;
   if (!name.empty()) {
@@ -142,24 +146,6 @@ std::wstring GetCachePath(const std::wstring& name) {
       break;
   }
   return path;
-}
-
-SECURITY_ATTRIBUTES* GetCacheSecurityAttributes() {
-  // Built on first use, exactly once, and kept for the life of the process. Full
-  // access for authenticated users, inherited by files and folders below.
-  static SECURITY_ATTRIBUTES attributes = [] {
-    SECURITY_ATTRIBUTES sa = {};
-    sa.nLength = sizeof(sa);
-    sa.bInheritHandle = FALSE;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            L"D:(A;OICI;GA;;;AU)", SDDL_REVISION_1, &descriptor, nullptr)) {
-      descriptor = nullptr;  // default security
-    }
-    sa.lpSecurityDescriptor = descriptor;
-    return sa;
-  }();
-  return &attributes;
 }
 
 int ExtractResourceToFile(HMODULE module, unsigned short id, const wchar_t* type,

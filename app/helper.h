@@ -8,12 +8,12 @@
 
 namespace Helper {
 
-// <roaming application data>\Brindlex, created on demand, or a path inside it.
-// Empty on failure (logged).
+// <roaming application data>\Brindlex, or a path inside it. The folder is created
+// on demand for SYSTEM, the Administrators and its user only, is never a link to
+// elsewhere, and is limited to those once when it lets other users write. Empty on
+// failure (logged).
 std::string GetCachePath(const std::string& name);
 std::wstring GetCachePath(const std::wstring& name);
-// Security for a newly created cache directory (built once, never freed).
-SECURITY_ATTRIBUTES* GetCacheSecurityAttributes();
 // Writes resource (type, id) of module (null: the program itself) to path.
 // 1 when the resource was found and loaded, 0 otherwise.
 int ExtractResourceToFile(HMODULE module, unsigned short id, const wchar_t* type,

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/ansi_text.h"
+#include "app/last_error.h"
 #include "app/log_file.h"
 
 namespace {
@@ -101,9 +102,8 @@ std::string FormatHead(const char* format, ...) {
 void SetColor(WORD attribute) {
   // Standard output is rarely a console, and the failed call must not take the place
   // of the error the line is about to report.
-  const DWORD lastError = GetLastError();
+  const LastErrorKept lastError;
   SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), attribute);
-  SetLastError(lastError);
 }
 
 enum class LineKind { kOrdinary, kFinal };

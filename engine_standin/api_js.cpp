@@ -75,6 +75,32 @@ STANDIN_EXPORT(void*) jsGetWebView(void* es) {
   return state ? state->view : nullptr;
 }
 
+// Runs script in the context of the page that made the call, which for a child
+// frame is the frame's own. With inClosure the script is wrapped in a function, so
+// only "return" gives a value. Errors are not reported and give undefined.
+STANDIN_EXPORT(jsValue) jsEvalExW(void* es, const wchar_t* script, bool inClosure) {
+  STANDIN_UI_ONLY("jsEvalExW", standin::MakeUndefined());
+  const standin::ExecState* state = StateOf(es, "jsEvalExW");
+  if (!state || !script) return standin::MakeUndefined();
+  std::string source = standin::WideToUtf8(script);
+  if (inClosure) source = "(function(){" + source + "\n})();";
+  return state->page->Run(source, state->page->url(), false);
+}
+
+// The engine wraps these in a function as well.
+STANDIN_EXPORT(jsValue) jsEvalW(void* es, const wchar_t* script) {
+  return jsEvalExW(es, script, true);
+}
+
+STANDIN_EXPORT(jsValue) jsEval(void* es, const char* script) {
+  return jsEvalExW(es, script ? standin::Utf8ToWide(script).c_str() : nullptr, true);
+}
+
+STANDIN_EXPORT(int) jsTypeOf(jsValue value) {
+  STANDIN_UI_ONLY("jsTypeOf", standin::kTypeUndefined);
+  return standin::TypeOf(value);
+}
+
 STANDIN_EXPORT(const char*) jsToString(void* es, jsValue value) {
   STANDIN_UI_ONLY("jsToString", "");
   return standin::ToUtf8(value);

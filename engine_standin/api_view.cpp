@@ -21,6 +21,17 @@ STANDIN_EXPORT(void*) wkeCreateWebWindow(int type, HWND parent, int x, int y, in
   return standin::CreateWebView(type, parent, x, y, width, height);
 }
 
+// A view without a window of its own in the engine; here its window is never shown.
+STANDIN_EXPORT(void*) wkeCreateWebView() {
+  STANDIN_UI_ONLY("wkeCreateWebView", nullptr);
+  return standin::CreateWebView(0, nullptr, 0, 0, 640, 480);
+}
+
+STANDIN_EXPORT(void) wkeDestroyWebView(void* webView) {
+  STANDIN_VIEW_OR_RETURN("wkeDestroyWebView", webView);
+  standin::DestroyWebView(view);
+}
+
 STANDIN_EXPORT(void) wkeDestroyWebWindow(void* webView) {
   STANDIN_VIEW_OR_RETURN("wkeDestroyWebWindow", webView);
   standin::DestroyWebView(view);

@@ -133,8 +133,12 @@ void RetirePage(std::unique_ptr<Page> page) {
   }
 }
 
-Page::Page(WebView* view, std::string url, std::string title, HWND timerWindow)
-    : view_(view), url_(std::move(url)), title_(std::move(title)), timerWindow_(timerWindow) {
+Page::Page(WebView* view, std::string url, std::string title, HWND timerWindow, bool child)
+    : view_(view),
+      url_(std::move(url)),
+      title_(std::move(title)),
+      timerWindow_(timerWindow),
+      child_(child) {
   ctx_ = duk_create_heap(nullptr, nullptr, nullptr, this, Fatal);
   if (!ctx_) {
     Say("could not create a script heap");
@@ -169,7 +173,9 @@ Page::Page(WebView* view, std::string url, std::string title, HWND timerWindow)
                 {"setInterval", SetTimerFunction, 1},
                 {"clearTimeout", ClearTimerFunction, 0},
                 {"clearInterval", ClearTimerFunction, 0},
-                {"alert", Alert, 0}};
+                {"alert", Alert, 0},
+                {"open", Open, 0},
+                {"__standinChildFrame", ChildFrame, 0}};
   for (const auto& timer : timers) {
     duk_push_c_function(ctx, timer.function, DUK_VARARGS);
     duk_set_magic(ctx, -1, timer.magic);
@@ -199,6 +205,7 @@ Page::~Page() {
 }
 
 void Page::Retire() {
+  for (const auto& child : children_) child->Retire();
   for (const auto& timer : timers_) {
     KillTimer(timerWindow_, timer.first);
     g_timerOwners.erase(timer.first);
@@ -213,13 +220,13 @@ Page* Page::FromContext(duk_context* ctx) {
   return static_cast<Page*>(functions.udata);
 }
 
-jsValue Page::Run(const std::string& source, const std::string& origin) {
+jsValue Page::Run(const std::string& source, const std::string& origin, bool reportErrors) {
   ScriptRun run;
   const std::string cesu = Utf8ToCesu(source);
   PushUtf8(ctx_, origin);
   if (duk_pcompile_lstring_filename(ctx_, 0, cesu.data(), cesu.size()) != 0 ||
       duk_pcall(ctx_, 0) != 0) {
-    ReportError(-1);
+    if (reportErrors) ReportError(-1);
     duk_pop(ctx_);
     return MakeUndefined();
   }
@@ -296,6 +303,10 @@ duk_ret_t Page::HostGetUrl(duk_context* ctx) {
 duk_ret_t Page::HostNavigate(duk_context* ctx) {
   Page* page = FromContext(ctx);
   if (page->retired_) return 0;
+  if (page->child_) {
+    Say("navigation of a child frame ignored: %s", ArgText(ctx, 0).c_str());
+    return 0;
+  }
   LoadUrl(page->view_, ResolveUrl(page->url_, ArgText(ctx, 0)));
   return 0;
 }
@@ -318,9 +329,43 @@ duk_ret_t Page::Console(duk_context* ctx) {
 }
 
 duk_ret_t Page::Alert(duk_context* ctx) {
+  Page* page = FromContext(ctx);
   const std::string text = duk_get_top(ctx) ? ArgText(ctx, 0) : std::string();
   Say("alert: %s", text.c_str());
-  AddConsoleLine(FromContext(ctx)->view_, "alert: " + text);
+  AddConsoleLine(page->view_, "alert: " + text);
+  // As the engine does: a modal box owned by the page's window, whose own message
+  // loop runs until it is dismissed. Unattended runs ask for no boxes.
+  wchar_t noBoxes[8] = {};
+  if (GetEnvironmentVariableW(L"BRINDLEX_NO_MODAL_BOXES", noBoxes, 8) > 0) return 0;
+  MessageBoxW(page->view_->hwnd, Utf8ToWide(text).c_str(), L"alert", MB_OK);
+  Say("alert closed: %s", text.c_str());
+  return 0;
+}
+
+duk_ret_t Page::Open(duk_context* ctx) {
+  // As the engine does by default: a web window of its own, here never shown, which
+  // loads the URL with every bound function in its pages.
+  Page* page = FromContext(ctx);
+  const std::string url = ResolveUrl(page->url_, duk_get_top(ctx) ? ArgText(ctx, 0) : "");
+  WebView* opened = page->retired_ ? nullptr : CreateWebView(0, nullptr, 0, 0, 640, 480);
+  if (opened) {
+    Say("window.open: %s in view %u", url.c_str(), static_cast<unsigned>(opened->id));
+    LoadUrl(opened, url);
+  }
+  duk_push_null(ctx);
+  return 1;
+}
+
+duk_ret_t Page::ChildFrame(duk_context* ctx) {
+  // Test hook: a frame inside this page, with its own location, that runs `source`
+  // at once. It lives as long as this page.
+  Page* page = FromContext(ctx);
+  if (page->retired_ || duk_get_top(ctx) < 2) return 0;
+  const std::string url = ResolveUrl(page->url_, ArgText(ctx, 0));
+  const std::string source = ArgText(ctx, 1);
+  page->children_.push_back(
+      std::make_unique<Page>(page->view_, url, std::string(), page->timerWindow_, true));
+  page->children_.back()->Run(source, url);
   return 0;
 }
 

@@ -38,8 +38,11 @@ class ScriptRun {
 
 class Page {
  public:
-  // Timers are set on `timerWindow`, which routes WM_TIMER to DispatchTimer.
-  Page(WebView* view, std::string url, std::string title, HWND timerWindow);
+  // Timers are set on `timerWindow`, which routes WM_TIMER to DispatchTimer. A child
+  // page is a frame inside the view's document: its own script world and location,
+  // the view's window; it cannot navigate.
+  Page(WebView* view, std::string url, std::string title, HWND timerWindow,
+       bool child = false);
   ~Page();
   Page(const Page&) = delete;
   Page& operator=(const Page&) = delete;
@@ -48,9 +51,9 @@ class Page {
   const std::string& url() const { return url_; }
   const std::string& title() const { return title_; }
 
-  // Runs UTF-8 source as global code; an uncaught error is reported and gives
-  // undefined.
-  jsValue Run(const std::string& source, const std::string& origin);
+  // Runs UTF-8 source as global code; an uncaught error gives undefined and is
+  // reported unless reportErrors is false.
+  jsValue Run(const std::string& source, const std::string& origin, bool reportErrors = true);
   void InstallBinding(int index);
   // Calls the page's listeners for `type` ("DOMContentLoaded", "load").
   void FireEvent(const char* type);
@@ -69,6 +72,8 @@ class Page {
   static duk_ret_t HostReportError(duk_context* ctx);
   static duk_ret_t Console(duk_context* ctx);
   static duk_ret_t Alert(duk_context* ctx);
+  static duk_ret_t Open(duk_context* ctx);
+  static duk_ret_t ChildFrame(duk_context* ctx);
   static duk_ret_t SetTimerFunction(duk_context* ctx);
   static duk_ret_t ClearTimerFunction(duk_context* ctx);
   static duk_ret_t CallBinding(duk_context* ctx);
@@ -84,6 +89,8 @@ class Page {
   duk_context* ctx_ = nullptr;
   std::map<UINT_PTR, bool> timers_;  // id -> repeats
   bool retired_ = false;
+  bool child_ = false;
+  std::vector<std::unique_ptr<Page>> children_;
 };
 
 // Frees `page` now, or when the outermost script run ends if one is running.

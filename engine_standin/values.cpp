@@ -14,6 +14,7 @@ enum Tag : uint32_t { kUndefined = 1, kNull = 2, kBool = 3, kInt = 4, kSlot = 5 
 struct Slot {
   uint32_t generation;
   bool isNumber;
+  int type;  // what TypeOf answers
   double number;
   std::wstring wide;
   std::string utf8;
@@ -50,8 +51,9 @@ const Slot* FindSlot(jsValue value) {
   return &g_slots[index];
 }
 
-jsValue AddSlot(bool isNumber, double number, std::wstring wide) {
-  Slot slot{++g_generation, isNumber, number, std::move(wide), std::string()};
+jsValue AddSlot(bool isNumber, double number, std::wstring wide, int type = kTypeString) {
+  Slot slot{++g_generation, isNumber, isNumber ? kTypeNumber : type, number, std::move(wide),
+            std::string()};
   slot.utf8 = WideToUtf8(slot.wide);
   g_slots.push_back(std::move(slot));
   return Encode(kSlot, static_cast<uint32_t>(g_slots.size() - 1), g_slots.back().generation & 0xFFFFFF);
@@ -140,6 +142,9 @@ jsValue Capture(duk_context* ctx, duk_idx_t index) {
   // Objects: their text and number, each as the script would see them; a throwing
   // toString/valueOf gives the error's text and NaN.
   index = duk_normalize_index(ctx, index);
+  const int type = duk_is_function(ctx, index) ? kTypeFunction
+                   : duk_is_array(ctx, index)  ? kTypeArray
+                                               : kTypeObject;
   std::wstring wide = ScriptText(ctx, index);
   duk_dup(ctx, index);
   double number = NAN;
@@ -147,7 +152,7 @@ jsValue Capture(duk_context* ctx, duk_idx_t index) {
     number = duk_get_number(ctx, -1);
   }
   duk_pop(ctx);
-  return AddSlot(false, number, std::move(wide));
+  return AddSlot(false, number, std::move(wide), type);
 }
 
 std::wstring ScriptText(duk_context* ctx, duk_idx_t index) {
@@ -191,6 +196,18 @@ int ToInt32(jsValue value) {
       if (const Slot* slot = FindSlot(value)) return DoubleToInt32(slot->number);
       return 0;
     default: return 0;
+  }
+}
+
+int TypeOf(jsValue value) {
+  switch (TagOf(value)) {
+    case kNull: return kTypeNull;
+    case kBool: return kTypeBoolean;
+    case kInt: return kTypeNumber;
+    case kSlot:
+      if (const Slot* slot = FindSlot(value)) return slot->type;
+      return kTypeUndefined;
+    default: return kTypeUndefined;
   }
 }
 

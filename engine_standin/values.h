@@ -30,6 +30,19 @@ std::wstring ScriptText(duk_context* ctx, duk_idx_t index);
 // Pushes the value of a handle; a stale or unknown handle pushes undefined.
 void Push(duk_context* ctx, jsValue value);
 
+// The engine's names for the kinds of values (jsTypeOf).
+enum : int {
+  kTypeNumber = 0,
+  kTypeString = 1,
+  kTypeBoolean = 2,
+  kTypeObject = 3,
+  kTypeFunction = 4,
+  kTypeUndefined = 5,
+  kTypeArray = 6,
+  kTypeNull = 7,
+};
+int TypeOf(jsValue value);
+
 // String(v) and ToInt32(v).
 const char* ToUtf8(jsValue value);
 const wchar_t* ToWide(jsValue value);

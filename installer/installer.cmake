@@ -34,9 +34,15 @@ if(BRINDLEX_SIGN_PKCS12 OR BRINDLEX_SIGN_PASSWORD_FILE)
 endif()
 set(BRINDLEX_SIGN_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/sign.sh)
 
-# The release program carries no symbols; when signing is configured it is signed
-# after stripping, since any later change would break the signature.
-set(release_steps COMMAND ${CMAKE_STRIP} --strip-all $<TARGET_FILE:brindlex>)
+# The release program carries no symbols; they stay beside it in brindlex.dbg, which
+# debuggers find through the program's debug link, so a crash report from the field
+# can still be read with names. When signing is configured the program is signed
+# last, since any later change would break the signature.
+set(BRINDLEX_RELEASE_SYMBOLS ${CMAKE_BINARY_DIR}/brindlex.dbg)
+set(release_steps
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:brindlex> ${BRINDLEX_RELEASE_SYMBOLS}
+    COMMAND ${CMAKE_STRIP} --strip-all $<TARGET_FILE:brindlex>
+    COMMAND ${CMAKE_OBJCOPY} --add-gnu-debuglink=${BRINDLEX_RELEASE_SYMBOLS} $<TARGET_FILE:brindlex>)
 if(brindlex_sign_command)
   list(APPEND release_steps
        COMMAND ${brindlex_sign_command} ${BRINDLEX_SIGN_SCRIPT} $<TARGET_FILE:brindlex>)

@@ -7,13 +7,15 @@
 //
 // Every function runs on the program's UI thread and returns at once. Long work
 // (starting a program, downloading) reports back later by calling a global function
-// of the page by its name. A call from a page the program does not serve is refused:
-// it returns undefined whatever its declared result, and the log shows
-// "native function <name> refused for the page at <origin>" at level error.
+// of the page by its name. A call from a page the program does not serve (another
+// origin, a frame of another origin, a window the page opened) is refused: it returns
+// undefined whatever its declared result, and the log shows "native function <name>
+// refused for ..." at level error.
 //
-// "Logs" names the program's log lines (standard output, one line each, with the
-// level in the head). Most functions write an entry line "execute c++ function ..."
-// and then an echo of the result, "{ return <value>; }", at the level given.
+// "Logs" names the program's log lines (standard output and
+// %APPDATA%\Brindlex\logs\brindlex.log, one line each, with the level in the head).
+// Most functions write an entry line "execute c++ function ..." and then an echo of the
+// result, "{ return <value>; }", at the level given.
 
 /** What exec and download report when they end: 1 for success, 0 for failure. */
 type BrindlexOutcome = 0 | 1;
@@ -173,12 +175,15 @@ declare function hasRegisterKey(keyPath: string, valueName: string, view: number
  *   name(1) when the reply was complete with a 2xx status and filePath now holds it (an
  *   empty reply removes filePath); name(0) for a transfer error, a non-2xx status, a
  *   stalled transfer or a failed write, and then an existing filePath is unchanged.
- *   No call at all when filePath's folder does not exist, or when the program ends
- *   first. A call string longer than 255 bytes is never run.
+ *   No call at all when filePath's folder does not exist, when filePath is 260
+ *   characters or longer in the ANSI code page, or when the program ends first. A call string longer than 255
+ *   bytes is never run.
  * Returns undefined at once.
  * Logs: info "execute c++ function url: <url>, callback name: <progress>, finished
  * callbak name: <finished>"; echo undefined at info; when the transfer ends
- * "curl_easy_perform url: <url>, res: <libcurl code>, ..." at info (0) or warning.
+ * "curl_easy_perform url: <url>, res: <libcurl code>, ..." at info (0) or warning;
+ * for a non-2xx reply, warning "download not saved, the server answered status <code>:
+ * <url>".
  */
 declare function download<Progress extends string, Finished extends string>(
   url: string,

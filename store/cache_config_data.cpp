@@ -7,6 +7,7 @@
 
 #include "app/ansi_text.h"
 #include "app/helper.h"
+#include "app/link_guard.h"
 #include "app/log.h"
 #include "store/atomic_file.h"
 #include "sys/file_helper.h"
@@ -95,6 +96,10 @@ bool CacheConfigData::SetData(const std::string& key, const std::string& value) 
   std::string text;
   if (!Serialise(text)) return false;
   const std::string path = FilePath();
+  // A link in place of either file would have the save land wherever it points.
+  if (!LinkGuard::RemoveLinkAt(path) || !LinkGuard::RemoveLinkAt(AtomicFile::TempPath(path))) {
+    return false;
+  }
   if (keepFileAside_ && !KeepUnreadableFileAside(path)) return false;
   if (!AtomicFile::Write(path, text)) {
     // The head of the line carries the system's reason (disk full, file held, ...).

@@ -20,6 +20,17 @@ std::string Trim(const std::string& text) {
   return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
+// The URL without its fragment, its origin written as OriginOf writes it and an
+// empty path as "/".
+std::string DocumentKey(const std::string& url) {
+  const std::string document = url.substr(0, url.find('#'));
+  std::string origin;
+  if (!OriginOf(document, &origin)) return document;
+  const size_t rest = document.find_first_of("/\\?", document.find("://") + 3);
+  if (rest == std::string::npos) return origin + "/";
+  return origin + (document[rest] == '?' ? "/" : "") + document.substr(rest);
+}
+
 }  // namespace
 
 bool OriginOf(const std::string& url, std::string* origin) {
@@ -103,4 +114,8 @@ bool IsOriginAllowed(const char* url, std::string* origin) {
     if (*origin == allowed) return true;
   }
   return false;
+}
+
+bool SameDocument(const std::string& a, const std::string& b) {
+  return DocumentKey(a) == DocumentKey(b);
 }

@@ -16,3 +16,8 @@ void SetAllowedOrigins(const char* serviceBaseUrl, const char* extraOrigins);
 
 // True when url's origin is allowed. origin receives it (empty when there is none).
 bool IsOriginAllowed(const char* url, std::string* origin);
+
+// True when a and b name the same document: the same origin, path and query, whatever
+// their fragments and however the origin is spelled (letter case, a default port
+// written out). URLs without an origin match only when equal up to the fragment.
+bool SameDocument(const std::string& a, const std::string& b);

@@ -169,3 +169,11 @@ jsValue jsInt(int number) { WKE_CALL(jsInt, jsValue, (int), number); }
 jsValue jsBoolean(bool value) { WKE_CALL(jsBoolean, jsValue, (bool), value); }
 
 jsValue jsUndefined() { WKE_CALL(jsUndefined, jsValue, ()); }
+
+wkeWebView jsGetWebView(jsExecState es) { WKE_CALL(jsGetWebView, wkeWebView, (jsExecState), es); }
+
+jsValue jsEvalExW(jsExecState es, const wchar_t* script, bool inClosure) {
+  WKE_CALL(jsEvalExW, jsValue, (jsExecState, const wchar_t*, bool), es, script, inClosure);
+}
+
+jsType jsTypeOf(jsValue value) { WKE_CALL(jsTypeOf, jsType, (jsValue), value); }

@@ -21,6 +21,18 @@ using jsValue = int64_t;
 using utf8 = char;
 using wkeNetJob = void*;
 
+// The kind of a script value, as jsTypeOf names it.
+enum jsType : int {
+  JSTYPE_NUMBER = 0,
+  JSTYPE_STRING = 1,
+  JSTYPE_BOOLEAN = 2,
+  JSTYPE_OBJECT = 3,
+  JSTYPE_FUNCTION = 4,
+  JSTYPE_UNDEFINED = 5,
+  JSTYPE_ARRAY = 6,
+  JSTYPE_NULL = 7,
+};
+
 enum wkeWindowType : int {
   WKE_WINDOW_TYPE_POPUP = 0,
   WKE_WINDOW_TYPE_TRANSPARENT = 1,
@@ -85,3 +97,9 @@ jsValue jsStringW(jsExecState es, const wchar_t* text);
 jsValue jsInt(int number);
 jsValue jsBoolean(bool value);
 jsValue jsUndefined();
+// The view whose page made the call that es belongs to.
+wkeWebView jsGetWebView(jsExecState es);
+// Runs script in the calling frame's own context; inClosure wraps it in a function,
+// so a value comes back only through "return". Errors give undefined.
+jsValue jsEvalExW(jsExecState es, const wchar_t* script, bool inClosure);
+jsType jsTypeOf(jsValue value);

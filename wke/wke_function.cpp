@@ -4,11 +4,9 @@
 #include <iterator>
 #include <utility>
 
-#include "app/ansi_text.h"
-
 #include "store/cache_config_data.h"
 #include "wke/bridge.h"
-#include "wke/origin_guard.h"
+#include "wke/caller_check.h"
 
 namespace {
 
@@ -45,23 +43,13 @@ const NativeFunction kNativeFunctions[] = {
 
 constexpr size_t kNativeFunctionCount = std::size(kNativeFunctions);
 
-// Any page the view comes to show (a link followed, a redirect) can call the bound
-// functions, which act with the program's rights: each call first checks that the
-// page is one of the service's.
-bool CallerAllowed(const char* scriptName, void* param) {
-  WkeFunction* bridge = Bridge(param);
-  const char* url = bridge ? wkeGetURL(bridge->webView) : nullptr;
-  std::string origin;
-  if (IsOriginAllowed(url, &origin)) return true;
-  if (origin.empty()) origin = AnsiText(std::string(url ? url : "").substr(0, 80)).c_str();
-  LOG_ERROR("native function %s refused for the page at %s", scriptName, origin.c_str());
-  return false;
-}
-
 template <size_t Row>
 jsValue __cdecl GuardedCall(jsExecState es, void* param) {
   const NativeFunction& function = kNativeFunctions[Row];
-  if (!CallerAllowed(function.scriptName, param)) return jsUndefined();
+  // Any page the view comes to show (a link followed, a redirect), any frame inside it
+  // and any window it opens can call the bound functions, which act with the
+  // program's rights: each call first checks who is calling.
+  if (!CallerAllowed(es, function.scriptName, Bridge(param))) return jsUndefined();
   return function.handler(es, param);
 }
 

@@ -8,16 +8,16 @@
 
 #include "app/ansi_text.h"
 #include "app/helper.h"
+#include "app/link_guard.h"
 #include "app/log.h"
-#include "app/ui_messages.h"
 #include "app/unique_handle.h"
-#include "net/curl_request.h"
-#include "net/download_worker.h"
+#include "net/running_downloads.h"
 #include "store/registry_helper.h"
 #include "sys/file_helper.h"
-#include "wke/exec_worker.h"
+#include "wke/custom_messages.h"
 #include "wke/modal_box.h"
 #include "wke/mouse_hook.h"
+#include "wke/origin_guard.h"
 #include "wke/wke_function.h"
 
 namespace {
@@ -30,9 +30,10 @@ constexpr wchar_t kUninstallKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Brindlex";
 constexpr wchar_t kDisplayVersion[] = L"DisplayVersion";
 
-// The web window the closing callback destroyed. Its view must never run script
-// again, although call strings for it may still be queued or on their way.
-wkeWebView g_destroyedView = nullptr;
+// The document the window was asked to show. When it cannot be loaded the window
+// would never be shown: nothing else tells the user, and the single-instance mutex
+// would keep every later start out.
+std::string g_startUrl;
 
 HMODULE g_engineResourceModule = nullptr;
 
@@ -96,7 +97,12 @@ void WkeWindow::Init(bool rechargeFlag) {
     LOG_ERROR("node.dll释放失败");
     return;
   }
-  // The cache folder is writable by other users while this process is elevated: load
+  // A link in its place would have the rewrite below land wherever it points.
+  if (!LinkGuard::RemoveLinkAt(nodeDllPath)) {
+    LOG_ERROR("node.dll not loaded");
+    return;
+  }
+  // Other processes may write into the cache folder while this one is elevated: load
   // the file only when it is exactly the embedded engine, and keep writers out from
   // the comparison until the library is loaded. A file the last start left intact is
   // used as it is; rewriting tens of megabytes at every start only costs time.
@@ -129,7 +135,7 @@ void WkeWindow::Create(HINSTANCE hInstance, unsigned short width, unsigned short
     LOG_ERROR("web window not created");
     return;
   }
-  if (webView == g_destroyedView) g_destroyedView = nullptr;
+  SetScriptCallView(webView);
 
   const std::wstring cacheDirectory = Helper::GetCachePath(std::wstring());
   wkeSetCookieJarFullPath(webView, cacheDirectory.c_str());
@@ -143,6 +149,9 @@ void WkeWindow::Create(HINSTANCE hInstance, unsigned short width, unsigned short
 
   wkeFunction = std::make_shared<WkeFunction>();
   wkeFunction->Bind(webView);
+  // Message boxes, the engine's alert and file dialog run loops of their own, which
+  // dispatch the work posted to the host window instead of handing it to ours.
+  HandleCustomMessagesIn(wkeFunction->hwnd);
 
   char inspector[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, inspector, MAX_PATH);
@@ -154,6 +163,7 @@ void WkeWindow::Create(HINSTANCE hInstance, unsigned short width, unsigned short
     wkeSetDebugConfig(webView, "showDevTools", devToolsUrl.c_str());
   }
 
+  g_startUrl = url ? url : "";
   wkeLoadURL(webView, url);
   wkeMoveToCenter(webView);
 
@@ -177,7 +187,8 @@ void WkeWindow::Create(HINSTANCE hInstance, unsigned short width, unsigned short
 
 bool WkeWindow::OnWkeWindowClosingCallback(wkeWebView webView, void* param) {
   wkeDestroyWebWindow(webView);
-  g_destroyedView = webView;
+  // Call strings still queued or on their way must not run on the destroyed view.
+  SetScriptCallView(nullptr);
   PostQuitMessage(0);
   return true;
 }
@@ -192,56 +203,21 @@ void WkeWindow::OnWkeLoadUrlFailCallback(wkeWebView webView, void* param, const 
                                          void* job) {
   const char* failed = url ? url : "";
   LOG_ERROR("wke load url fail: %s", AnsiText(failed).c_str());
-  if (!strstr(failed, "tool/brindlex")) return;
+  const bool startPage = !g_startUrl.empty() && SameDocument(failed, g_startUrl);
+  if (!strstr(failed, "tool/brindlex") && !startPage) return;
   ShowModalBox(L"网络连接失败，请稍后再试", L"Brindlex", MB_ICONERROR);
+  // exit() runs the runtime's exit handlers, the TLS library's clean-up among them:
+  // downloads still inside libcurl are stopped first, as at a normal end.
+  RunningDownloads::Stop();
   exit(0);
 }
 
 void WkeWindow::RunMessageLoop() const {
   MSG msg = {};
   while (GetMessageW(&msg, nullptr, 0, 0)) {
-    switch (msg.message) {
-      case WM_WKE_RUN_JS: {
-        std::unique_ptr<char[]> call(reinterpret_cast<char*>(msg.wParam));
-        if (!call) break;
-        if (!webView || webView == g_destroyedView) {
-          LOG_WARNING("web window is gone, call dropped: %s", AnsiText(call.get()).c_str());
-          break;
-        }
-        LOG_INFO("wke run js function: %s", AnsiText(call.get()).c_str());
-        wkeRunJS(webView, call.get());
-        break;
-      }
-      case WM_WKE_EXEC: {
-        std::unique_ptr<ExecTask> task(reinterpret_cast<ExecTask*>(msg.wParam));
-        if (!task) break;
-        LOG_INFO_W(L"execute c++ function path: %ls, arg: %ls", task->path.c_str(),
-                   task->parameters.c_str());
-        StartExecWorker(std::move(task));
-        break;
-      }
-      case WM_WKE_DOWNLOAD: {
-        auto copy = std::make_unique<MSG>(msg);
-        MSG* raw = copy.get();
-        if (StartDetachedThread([raw] { RunDownloadTask(std::unique_ptr<MSG>(raw)); })) {
-          copy.release();
-          break;
-        }
-        // No worker: the page still hears that the download did not happen.
-        std::unique_ptr<DownloadTask> task(reinterpret_cast<DownloadTask*>(msg.wParam));
-        if (task) {
-          LOG_ERROR("download worker not started for %s", AnsiText(task->url).c_str());
-          PostScriptCall(task->hwnd, kFinishedCallBufferSize,
-                         task->finishedCallbackName.c_str(), 0);
-        }
-        break;
-      }
-      case WM_CLOSE:
-        return;
-      default:
-        DispatchMessageW(&msg);
-        TranslateMessage(&msg);
-        break;
-    }
+    if (msg.message == WM_CLOSE) return;
+    if (CarryOutCustomMessage(msg)) continue;
+    DispatchMessageW(&msg);
+    TranslateMessage(&msg);
   }
 }

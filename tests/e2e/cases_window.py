@@ -1,4 +1,5 @@
 """Start-up, the main window, the message loop and the window commands."""
+import json
 import os
 import re
 import shutil
@@ -244,19 +245,39 @@ load_fail_case("a URL with toolv2/brindlex", "/toolv2/brindlex/missing.js", Fals
 load_fail_case("another URL", "/assets/missing.js", False)
 
 
-@case("a failure of the start page itself is only logged")
+@case("a failure of the start page itself shows the box and exits 0")
 def _(t):
     watcher = t.watch(dismiss_box=True)
     p = t.start(None, routes={START_PATH: Route(b"gone", status=404, content_type="text/plain")},
                 env={"BRINDLEX_NO_MODAL_BOXES": None})
+    p.wait_exit(30)
     url = ORIGIN_FMT % t.args.port + START_PATH
-    p.wait_log(r"wke load url fail: " + re.escape(url), 20)
-    time.sleep(1.0)
-    t.check(p.running(), "the program ended after the failure:\n" + p.describe())
-    code, out = t.probe("close", "Brindlex")
-    t.eq(code, 0, "probe close: " + out)
-    p.wait_exit(15)
-    t.eq(watcher.boxes(), [], "message boxes")
+    t.check(p.log_has(r"^" + HEAD + r".*wke load url fail: " + re.escape(url) + r"$"),
+            "no load failure line for the start page:\n" + p.describe())
+    t.eq(watcher.boxes(), [("Brindlex", LOAD_FAIL_BOX_TEXT)], "message boxes")
+    t.check(not any(s and s["visible"] for _, s in watcher.states()), "the window was shown")
+    t.check(not p.log_has(re.escape(FINALIZED)), "the fatal exit ran the loop's tear-down")
+
+
+@case("with the service unreachable the program ends by itself; a later start works")
+def _(t):
+    t.server.down()
+    try:
+        started = time.monotonic()
+        p = t.start(None)
+        p.wait_exit(40)
+        took = time.monotonic() - started
+    finally:
+        t.server.up()
+    url = ORIGIN_FMT % t.args.port + START_PATH
+    t.check(p.log_has(r"^" + HEAD + r".*wke load url fail: " + re.escape(url) + r"$"),
+            "no load failure line for the start page:\n" + p.describe())
+    t.check(p.log_has(r"modal box: Brindlex: " + re.escape(LOAD_FAIL_BOX_TEXT) + r"$"),
+            "no network failure box:\n" + p.describe())
+    t.check(took < 30, "the program took %.1fs to give up" % took)
+    again = t.run("window/smoke.html")
+    t.eq(again.value("loaded"), True, "page of the start after the service came back")
+    t.check(again.has_value("done"), "page finished")
 
 
 # --- Window commands ----------------------------------------------------------------------
@@ -341,6 +362,69 @@ def _(t):
     while not os.path.exists(marker_nowait) and time.monotonic() < deadline:
         time.sleep(0.2)
     t.check(os.path.exists(marker_nowait), "the program started with wait 0 never ran")
+
+
+def slow_body(body, chunk=8192, pause=0.03):
+    """A route that sends body in pieces, so that a download reports progress."""
+    def serve(handler):
+        handler.send_response(200)
+        handler.send_header("Content-Type", "application/octet-stream")
+        handler.send_header("Content-Length", str(len(body)))
+        handler.end_headers()
+        for at in range(0, len(body), chunk):
+            handler.wfile.write(body[at:at + chunk])
+            handler.wfile.flush()
+            time.sleep(pause)
+    return serve
+
+
+@case("with a modal box up, downloads and exec still run and every callback comes once")
+def _(t):
+    origin = ORIGIN_FMT % t.args.port
+    bodies = [os.urandom(96 * 1024 + i * 1000) for i in range(3)]
+    routes = {"/nested/%d.bin" % i: slow_body(body) for i, body in enumerate(bodies)}
+    targets = [os.path.join(t.tmp, "nested%d.bin" % i) for i in range(3)]
+    marker, marker_nowait = os.path.join(t.tmp, "waited.done"), os.path.join(t.tmp, "nowait.done")
+    watcher = t.watch(box_titles=["alert"])
+    p = t.start("window/nested_loop.html", routes=routes, env={"BRINDLEX_NO_MODAL_BOXES": None},
+                values={"DOWNLOADS": [[origin + "/nested/%d.bin" % i, t.winpath(target)]
+                                      for i, target in enumerate(targets)],
+                        "PROBE": t.winpath(t.probe_exe), "MARKER": t.winpath(marker),
+                        "MARKER_NOWAIT": t.winpath(marker_nowait)})
+    expected = {"finished0", "finished1", "finished2", "ranProbe", "ranNoWait"}
+
+    def callbacks(lines):
+        return [line for line in p.console() if line.startswith("@cb ")]
+
+    def ended(_):
+        return expected <= {json.loads(line[4:])[0] for line in callbacks(None)}
+    t.check(p.out.wait_until(ended, 40), "callbacks missing while the box was up:\n" + p.describe())
+    t.check(p.running() and not p.has_value("afterAlert"), "the box was gone before the callbacks")
+    t.eq(watcher.boxes(), [("alert", "held")], "boxes up")
+    dismisser = t.watch(dismiss_box=True, box_titles=["alert"])
+    p.wait_exit(30)
+    dismisser.stop()
+    t.eq(p.value("afterAlert"), True, "the page went on after the box")
+
+    calls = [json.loads(line[4:]) for line in callbacks(None)]
+    t.eq([c for c in calls if not c[2]], [], "callbacks that came with the box gone")
+    by_name = {}
+    for name, value, _ in calls:
+        by_name.setdefault(name, []).append(value)
+    for i, (target, body) in enumerate(zip(targets, bodies)):
+        t.eq(by_name.get("finished%d" % i), [1], "finished callbacks of download %d" % i)
+        percents = by_name.get("progress%d" % i, [])
+        t.check(len(percents) >= 2 and percents[-1] == 100 and
+                all(1 <= a < b for a, b in zip(percents, percents[1:])),
+                "progress of download %d should rise once to 100: %r" % (i, percents))
+        with open(target, "rb") as f:
+            t.check(f.read() == body, "download %d is not whole" % i)
+    t.eq((by_name.get("ranProbe"), by_name.get("ranNoWait")), ([1], [1]), "exec callbacks")
+    t.check(os.path.exists(marker), "the waited program never ran")
+    runs = p.log_matching(r"wke run js function: ")
+    t.eq(len(runs), len(calls), "call strings run (one per callback seen)")
+    t.check(not p.log_has(r"call dropped"), "a call string was dropped")
+    check_teardown(t, p)
 
 
 @case("close() ends the loop; a script call queued behind it is not run")

@@ -111,11 +111,17 @@ class PageServer:
     case's routes, then from the pages folder; every request is recorded."""
 
     def __init__(self, port):
+        self.port = port
         self.page = None
         self.values = {}
         self.routes = {}
         self.requests = []
         self.lock = threading.Lock()
+        self.httpd = None
+        self.up()
+
+    def up(self):
+        """Listens on the port (again)."""
         server = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
@@ -127,9 +133,14 @@ class PageServer:
             def log_message(self, *args):
                 pass
 
-        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", port), Handler)
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", self.port), Handler)
         self.httpd.daemon_threads = True
         threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
+
+    def down(self):
+        """Stops listening: connections to the port are refused until up()."""
+        self.httpd.shutdown()
+        self.httpd.server_close()
 
     def configure(self, page, values, routes):
         with self.lock:
@@ -158,8 +169,7 @@ class PageServer:
             return [t for t, p in self.requests if p == path]
 
     def close(self):
-        self.httpd.shutdown()
-        self.httpd.server_close()
+        self.down()
 
 
 class Output:
@@ -561,6 +571,9 @@ def main():
     parser.add_argument("--setup-settings", default="")
     parser.add_argument("--only", default=os.environ.get("E2E_ONLY", ""),
                         help="run only the cases whose name matches this regex")
+    parser.add_argument("--expect-cases", type=int, default=0,
+                        help="fail unless --only selects exactly this many cases (a renamed "
+                             "case must not drop out of a subset unseen)")
     args = parser.parse_args()
     for variable in ("WINEPREFIX", "DISPLAY"):
         if not os.environ.get(variable):
@@ -568,6 +581,11 @@ def main():
             return 2
     for path in args.cases:
         load_cases(path)
+    selected = [(n, f) for n, f in _CASES if re.search(args.only, n)]
+    if args.expect_cases and len(selected) != args.expect_cases:
+        print("e2e: --only selects %d cases, expected %d:\n  %s"
+              % (len(selected), args.expect_cases, "\n  ".join(n for n, _ in selected)))
+        return 1
     # Every build's test program opens the same port: take it machine-wide.
     lock = open(os.path.join(tempfile.gettempdir(), "brindlex-e2e-port-%d.lock" % args.port), "w")
     try:
@@ -584,7 +602,6 @@ def main():
                 raise
             time.sleep(1)
     failures = []
-    selected = [(n, f) for n, f in _CASES if re.search(args.only, n)]
     try:
         for name, function in selected:
             ctx = Context(args, server, name)

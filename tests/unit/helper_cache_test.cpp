@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "app/cache_security.h"
 #include "app/helper.h"
 #include "test_support.h"
 
@@ -97,12 +97,14 @@ TEST_F(CachePathTest, MissingDirectoryIsCreatedWithItsSecurity) {
   // Only meaningful where a folder keeps the descriptor it was created with.
   TempDir probe;
   const std::wstring probeDir = probe.File(L"probe");
-  ASSERT_TRUE(CreateDirectoryW(probeDir.c_str(), Helper::GetCacheSecurityAttributes()));
-  if (DaclText(probeDir).find(L"(A;OICI;GA;;;AU)") == std::wstring::npos) {
+  const CacheSecurity::TokenUser user(nullptr);
+  CacheSecurity::FolderDescriptor security(user.sid());
+  ASSERT_TRUE(CreateDirectoryW(probeDir.c_str(), security.attributes()));
+  const std::wstring own = DaclText(probeDir);
+  if (own.rfind(L"D:P", 0) != 0) {
     GTEST_SKIP() << "folders here do not keep the security they are created with";
   }
-  const std::wstring dacl = DaclText(cacheDir_);
-  EXPECT_NE(dacl.find(L"(A;OICI;GA;;;AU)"), std::wstring::npos) << Narrow(dacl);
+  EXPECT_EQ(DaclText(cacheDir_), own);
 }
 
 TEST_F(CachePathTest, NarrowOverloadCreatesTheDirectoryToo) {
@@ -220,30 +222,6 @@ TEST(CachePathFailure, WideNameIsLoggedInTheAnsiCodePage) {
   EXPECT_EQ(Helper::GetCachePath(std::wstring(L"\x4E2D.txt")), L"");
   const std::string log = out.Text();
   EXPECT_NE(log.find(std::string(kCreationFailed) + "\xD6\xD0.txt\n"), std::string::npos) << log;
-}
-
-TEST(CacheSecurityAttributes, OneRecordGrantingAuthenticatedUsers) {
-  SECURITY_ATTRIBUTES* first = Helper::GetCacheSecurityAttributes();
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(Helper::GetCacheSecurityAttributes(), first);
-  EXPECT_EQ(first->nLength, sizeof(SECURITY_ATTRIBUTES));
-  EXPECT_FALSE(first->bInheritHandle);
-  ASSERT_NE(first->lpSecurityDescriptor, nullptr);
-  wchar_t* text = nullptr;
-  ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
-      first->lpSecurityDescriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr));
-  EXPECT_STREQ(text, L"D:(A;OICI;GA;;;AU)");
-  LocalFree(text);
-}
-
-TEST(CacheSecurityAttributes, SameRecordFromManyThreads) {
-  std::vector<SECURITY_ATTRIBUTES*> seen(8, nullptr);
-  std::vector<std::thread> threads;
-  for (size_t i = 0; i < seen.size(); ++i) {
-    threads.emplace_back([&seen, i] { seen[i] = Helper::GetCacheSecurityAttributes(); });
-  }
-  for (std::thread& t : threads) t.join();
-  for (SECURITY_ATTRIBUTES* record : seen) EXPECT_EQ(record, Helper::GetCacheSecurityAttributes());
 }
 
 // The payload of resource 7 of type BRINDLEX_TEST in this test program.

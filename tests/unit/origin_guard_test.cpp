@@ -114,3 +114,19 @@ TEST(GuardedNativeFunctions, EveryRowRefusesAPageOfNoAllowedOrigin) {
   EXPECT_EQ(GuardedNativeFunction(count), nullptr);
   SetAllowedOrigins(nullptr, nullptr);
 }
+
+TEST(SameDocument, OriginSpellingAndFragmentsDoNotMatterPathAndQueryDo) {
+  const std::string start = "https://service.example.com/toolv2/brindlex";
+  EXPECT_TRUE(SameDocument(start, start));
+  EXPECT_TRUE(SameDocument(start, "HTTPS://Service.Example.COM:443/toolv2/brindlex#top"));
+  EXPECT_TRUE(SameDocument("http://127.0.0.1:47811/", "http://127.0.0.1:47811"));
+  EXPECT_TRUE(SameDocument("http://127.0.0.1:47811?x=1", "http://127.0.0.1:47811/?x=1"));
+  EXPECT_FALSE(SameDocument(start, "https://service.example.com/toolv2/brindlex/missing.js"));
+  EXPECT_FALSE(SameDocument(start, "https://service.example.com/toolv2/brindlex?x=1"));
+  EXPECT_FALSE(SameDocument(start, "https://service.example.com/toolv2/Brindlex"));
+  EXPECT_FALSE(SameDocument(start, "http://service.example.com/toolv2/brindlex"));
+  EXPECT_FALSE(SameDocument(start, "https://service.example.com:8443/toolv2/brindlex"));
+  EXPECT_FALSE(SameDocument(start, ""));
+  EXPECT_TRUE(SameDocument("about:blank#x", "about:blank"));
+  EXPECT_FALSE(SameDocument("file:///C:/a.html", "file:///C:/b.html"));
+}

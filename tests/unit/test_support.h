@@ -92,6 +92,12 @@ inline std::string ReadBytes(const std::wstring& path) {
   return bytes;
 }
 
+inline size_t CountLines(const std::string& text) {
+  size_t lines = 0;
+  for (char c : text) lines += c == '\n';
+  return lines;
+}
+
 inline bool PathExists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }

@@ -1,0 +1,209 @@
+#include "app/cache_security.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <memory>
+#include <set>
+
+#include "app/ansi_text.h"
+#include "app/log.h"
+#include "app/unique_handle.h"
+
+namespace {
+
+// Rights that let someone put a file or a link in the folder, change or remove what
+// is there, or hand such rights out. Changing attributes or extended attributes only
+// is left out: it plants nothing.
+constexpr ACCESS_MASK kWriteRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD |
+                                     DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
+                                     GENERIC_ALL;
+
+bool IsOtherUsers(PSID sid) {
+  return IsWellKnownSid(sid, WinWorldSid) || IsWellKnownSid(sid, WinAuthenticatedUserSid) ||
+         IsWellKnownSid(sid, WinBuiltinUsersSid);
+}
+
+// Folders something was done to, or said about, once in this process.
+class OncePerFolder {
+ public:
+  OncePerFolder() { InitializeCriticalSection(&lock_); }
+  OncePerFolder(const OncePerFolder&) = delete;
+  OncePerFolder& operator=(const OncePerFolder&) = delete;
+
+  // True the first time folder is given.
+  bool First(const std::wstring& folder) {
+    EnterCriticalSection(&lock_);
+    const bool first = folders_.insert(folder).second;
+    LeaveCriticalSection(&lock_);
+    return first;
+  }
+
+ private:
+  CRITICAL_SECTION lock_;
+  std::set<std::wstring> folders_;
+};
+
+// Folders this process has tried to put right.
+OncePerFolder& Repaired() {
+  static OncePerFolder repaired;
+  return repaired;
+}
+
+// Folders whose access list could not be read, said so once.
+OncePerFolder& Unread() {
+  static OncePerFolder unread;
+  return unread;
+}
+
+class SystemAccess : public CacheSecurity::FolderAccess {
+ public:
+  DWORD Read(const std::wstring& folder, PSECURITY_DESCRIPTOR* descriptor) override {
+    PACL dacl = nullptr;
+    return GetNamedSecurityInfoW(const_cast<wchar_t*>(folder.c_str()), SE_FILE_OBJECT,
+                                 DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                                 descriptor);
+  }
+  DWORD Replace(const std::wstring& folder, PACL dacl) override {
+    // Passes the new inheritable entries on to the files already in the folder.
+    return SetNamedSecurityInfoW(const_cast<wchar_t*>(folder.c_str()), SE_FILE_OBJECT,
+                                 DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                 nullptr, nullptr, dacl, nullptr);
+  }
+};
+
+struct LocalMemory {
+  void operator()(void* memory) const { LocalFree(memory); }
+};
+
+}  // namespace
+
+namespace CacheSecurity {
+
+TokenUser::TokenUser(HANDLE token) {
+  UniqueHandle own;
+  if (!token) {
+    HANDLE process = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &process)) return;
+    own.reset(process);
+    token = process;
+  }
+  DWORD size = 0;
+  GetTokenInformation(token, ::TokenUser, nullptr, 0, &size);
+  if (size < sizeof(TOKEN_USER)) return;
+  buffer_.resize(size);
+  if (!GetTokenInformation(token, ::TokenUser, buffer_.data(), size, &size)) buffer_.clear();
+}
+
+PSID TokenUser::sid() const {
+  if (buffer_.empty()) return nullptr;
+  return reinterpret_cast<const TOKEN_USER*>(buffer_.data())->User.Sid;
+}
+
+FolderDescriptor::FolderDescriptor(PSID user) {
+  // Without the user's own entry the user would lose their folder: then nothing.
+  if (!user || !IsValidSid(user)) return;
+  std::wstring sddl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+  if (!IsWellKnownSid(user, WinLocalSystemSid)) {
+    wchar_t* text = nullptr;
+    if (!ConvertSidToStringSidW(user, &text)) return;
+    sddl += L"(A;OICI;FA;;;";
+    sddl += text;
+    sddl += L")";
+    LocalFree(text);
+  }
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                            &descriptor_, nullptr)) {
+    descriptor_ = nullptr;
+    return;
+  }
+  attributes_.nLength = sizeof(attributes_);
+  attributes_.lpSecurityDescriptor = descriptor_;
+  attributes_.bInheritHandle = FALSE;
+}
+
+FolderDescriptor::~FolderDescriptor() {
+  if (descriptor_) LocalFree(descriptor_);
+}
+
+SECURITY_ATTRIBUTES* FolderDescriptor::attributes() {
+  return descriptor_ ? &attributes_ : nullptr;
+}
+
+PACL FolderDescriptor::dacl() const {
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (!descriptor_ || !GetSecurityDescriptorDacl(descriptor_, &present, &dacl, &defaulted)) {
+    return nullptr;
+  }
+  return present ? dacl : nullptr;
+}
+
+bool LetsOtherUsersWrite(bool hasDacl, const ACL* dacl) {
+  if (!hasDacl || !dacl) return true;
+  ACL_SIZE_INFORMATION size = {};
+  if (!GetAclInformation(const_cast<ACL*>(dacl), &size, sizeof(size), AclSizeInformation)) {
+    return false;
+  }
+  for (DWORD i = 0; i < size.AceCount; ++i) {
+    void* entry = nullptr;
+    if (!GetAce(const_cast<ACL*>(dacl), i, &entry)) continue;
+    const ACE_HEADER* header = static_cast<const ACE_HEADER*>(entry);
+    // A conditional grant has the same layout; it counts as a grant. Entries that
+    // only reach what is created inside count too: the program's files are created
+    // there.
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE &&
+        header->AceType != ACCESS_ALLOWED_CALLBACK_ACE_TYPE) {
+      continue;
+    }
+    ACCESS_ALLOWED_ACE* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+    if ((allowed->Mask & kWriteRights) && IsOtherUsers(&allowed->SidStart)) return true;
+  }
+  return false;
+}
+
+FolderAccess& SystemFolderAccess() {
+  static SystemAccess access;
+  return access;
+}
+
+void ProtectExistingFolder(const std::wstring& folder, HANDLE userToken) {
+  ProtectExistingFolder(folder, userToken, SystemFolderAccess());
+}
+
+void ProtectExistingFolder(const std::wstring& folder, HANDLE userToken, FolderAccess& access) {
+  const std::string name = WideToAnsi(folder);
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  const DWORD read = access.Read(folder, &raw);
+  std::unique_ptr<void, LocalMemory> descriptor(raw);
+  BOOL hasDacl = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (read != ERROR_SUCCESS || !descriptor ||
+      !GetSecurityDescriptorDacl(descriptor.get(), &hasDacl, &dacl, &defaulted)) {
+    if (Unread().First(folder)) {
+      SetLastError(0);
+      LOG_WARNING("access list of %s not read (error %lu); left as it is", name.c_str(), read);
+    }
+    return;
+  }
+  if (!LetsOtherUsersWrite(hasDacl != FALSE, dacl)) return;
+  // A repair that did not take (or that this file system does not keep) is not
+  // tried, and logged, again and again.
+  if (!Repaired().First(folder)) return;
+
+  const TokenUser user(userToken);
+  FolderDescriptor own(user.sid());
+  const DWORD replaced = own.dacl() ? access.Replace(folder, own.dacl()) : ERROR_INVALID_SID;
+  SetLastError(0);
+  if (replaced != ERROR_SUCCESS) {
+    LOG_ERROR("%s lets other users write and could not be limited to its user (error %lu)",
+              name.c_str(), replaced);
+    return;
+  }
+  LOG_WARNING("%s let other users write; now only SYSTEM, Administrators and its user may",
+              name.c_str());
+}
+
+}  // namespace CacheSecurity

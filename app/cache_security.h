@@ -1,0 +1,73 @@
+// Who may change the cache folder. The program runs with administrator rights and
+// loads node.dll from there, so a folder that other users can write would let them
+// run code as the administrator, read the service's login in the cookie jar and
+// plant stored values. The folder belongs to SYSTEM, the Administrators and the
+// user whose folder it is, and to nobody else.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace CacheSecurity {
+
+// The user a token belongs to; the process's own user for a null token.
+class TokenUser {
+ public:
+  explicit TokenUser(HANDLE token);
+  // Null when the token could not be read.
+  PSID sid() const;
+
+ private:
+  std::vector<BYTE> buffer_;
+};
+
+// A descriptor granting full control to SYSTEM, the Administrators and one user,
+// passed on to every file and folder below and shielded from what the parent grants.
+class FolderDescriptor {
+ public:
+  explicit FolderDescriptor(PSID user);
+  ~FolderDescriptor();
+  FolderDescriptor(const FolderDescriptor&) = delete;
+  FolderDescriptor& operator=(const FolderDescriptor&) = delete;
+
+  // For creating the folder; null (the parent's security) when it could not be built.
+  SECURITY_ATTRIBUTES* attributes();
+  // Its access list; null when it could not be built.
+  PACL dacl() const;
+
+ private:
+  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+  SECURITY_ATTRIBUTES attributes_ = {};
+};
+
+// True when the access list lets Everyone, Authenticated Users or the local Users
+// group add, write or delete anything, or change security, in the folder or in what
+// is created in it. No access list at all (hasDacl false, or a null list) lets
+// everyone do everything.
+bool LetsOtherUsersWrite(bool hasDacl, const ACL* dacl);
+
+// Reading and replacing a folder's access list. The system's calls by default; tests
+// stand in where the file system does not keep access lists.
+class FolderAccess {
+ public:
+  virtual ~FolderAccess() = default;
+  // The folder's security descriptor with its access list, for the caller to free
+  // with LocalFree. A Windows error code.
+  virtual DWORD Read(const std::wstring& folder, PSECURITY_DESCRIPTOR* descriptor) = 0;
+  // Gives the folder exactly this access list, no longer added to by the parent's,
+  // and passes its inheritable entries on to what the folder holds. A Windows error code.
+  virtual DWORD Replace(const std::wstring& folder, PACL dacl) = 0;
+};
+
+FolderAccess& SystemFolderAccess();
+
+// When an existing folder lets other users write, limits it to SYSTEM, the
+// Administrators and the user of userToken (null: the process's user), with one log
+// line. A process repairs each folder at most once: a repair that did not take is
+// not tried, and logged, again.
+void ProtectExistingFolder(const std::wstring& folder, HANDLE userToken);
+void ProtectExistingFolder(const std::wstring& folder, HANDLE userToken, FolderAccess& access);
+
+}  // namespace CacheSecurity

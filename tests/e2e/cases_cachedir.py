@@ -1,0 +1,91 @@
+"""The cache folder as another user of the machine could have left it: writable by
+everyone, with links in place of the program's files or of the folder itself."""
+
+import os
+import shutil
+import stat
+
+from e2e import case
+
+PAGE = "cachedir/save.html"
+
+
+def cache(t, *parts):
+    return t.appdata("Brindlex", *parts)
+
+
+def links(path):
+    return os.lstat(path).st_nlink
+
+
+@case("a folder everyone can write is limited once; hard links in place of node.dll and "
+      "config.data.tmp go and what they point to keeps its bytes")
+def _(t):
+    folder = cache(t)
+    os.makedirs(folder, exist_ok=True)
+    # Files of someone else's, on the same file system as the prefix.
+    victims = os.path.join(os.environ["WINEPREFIX"], "drive_c", "e2e-victims-%d" % os.getpid())
+    os.makedirs(victims, exist_ok=True)
+    try:
+        planted = {"node.dll": b"a system library", "config.data.tmp": b"a system setting"}
+        for name, data in planted.items():
+            with open(os.path.join(victims, name), "wb") as f:
+                f.write(data)
+            if os.path.lexists(cache(t, name)):
+                os.remove(cache(t, name))
+            os.link(os.path.join(victims, name), cache(t, name))
+        os.chmod(folder, 0o777)
+
+        p = t.run(PAGE, values={"KEY": "cachedir-key", "VALUE": "cachedir-value"})
+        t.eq(p.value("saved"), True)
+        t.eq(p.value("read"), "cachedir-value")
+        for name, data in planted.items():
+            with open(os.path.join(victims, name), "rb") as f:
+                t.eq(f.read(), data, "bytes of the file %s pointed to" % name)
+            t.eq(links(os.path.join(victims, name)), 1, "names of the file %s pointed to" % name)
+            t.check(p.log_has(r"^\[error [^\n]*Brindlex\\%s has other names" % name.replace(".", r"\.")),
+                    "error line for %s" % name)
+        t.eq(links(cache(t, "node.dll")), 1, "names of node.dll")
+        t.check(os.path.getsize(cache(t, "node.dll")) > 100000, "node.dll is the engine")
+        t.check(not os.path.exists(cache(t, "config.data.tmp")), "temporary file moved into place")
+        with open(cache(t, "config.data"), "rb") as f:
+            t.check(b'"cachedir-key":"cachedir-value"' in f.read(), "config.data holds the value")
+        t.eq(os.stat(folder).st_mode & stat.S_IWOTH, 0, "folder writable by others")
+        t.eq(len(p.log_matching(r"Brindlex let other users write")), 1, "repair lines")
+
+        # The next start finds nothing to put right and says nothing about it.
+        again = t.run(PAGE, values={"KEY": "cachedir-key", "VALUE": "again"})
+        t.eq(again.value("read"), "again")
+        t.check(not again.log_has(r"let other users write|has other names|link to elsewhere"),
+                "second start is quiet")
+    finally:
+        shutil.rmtree(victims, ignore_errors=True)
+
+
+@case("a link in place of the folder: nothing is written through it and the program ends; "
+      "once it is gone the next start works")
+def _(t):
+    folder = cache(t)
+    aside = folder + ".e2e-aside-%d" % os.getpid()
+    if os.path.lexists(folder):
+        os.rename(folder, aside)
+    # Empty: Wine opens what a folder link points to even when asked for the link
+    # itself, so removing "the link" by name or by that handle would remove this.
+    target = os.path.join(t.tmp, "elsewhere")
+    os.makedirs(target)
+    os.symlink(target, folder)
+    try:
+        p = t.run(PAGE, values={"KEY": "k", "VALUE": "v"})
+        t.check(p.log_has(r"^\[error [^\n]*Brindlex is a link to elsewhere"), "link refused")
+        t.check(not p.has_value("saved"), "no page without the engine")
+        t.check(os.path.isdir(target), "what the link points to is still there")
+        t.eq(os.listdir(target), [], "what the link points to")
+    finally:
+        if os.path.islink(folder):
+            os.remove(folder)
+        if os.path.lexists(aside):
+            if os.path.lexists(folder):
+                shutil.rmtree(folder)
+            os.rename(aside, folder)
+    again = t.run(PAGE, values={"KEY": "k", "VALUE": "v"})
+    t.eq(again.value("saved"), True)

@@ -1,0 +1,129 @@
+// Who is calling a bound function, asked of the stand-in engine through the product's
+// own bridge: a second view is refused whatever it shows, and where the engine cannot
+// say who calls, the program's view and its page decide.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tests/engine/engine_test_support.h"
+#include "wke/origin_guard.h"
+#include "wke/wke_api.h"
+#include "wke/wke_function.h"
+
+using enginetest::HttpServer;
+using enginetest::PumpUntil;
+using test_support::StdoutCapture;
+
+namespace {
+
+std::vector<std::string> g_callers;
+
+jsValue __cdecl RecordCaller(jsExecState es, void*) {
+  g_callers.push_back(jsToString(es, jsArg(es, 0)));
+  return jsUndefined();
+}
+
+// The bound functions keep their param for the engine's life, so the bridge does too.
+WkeFunction* Bridge() {
+  static WkeFunction* bridge = new WkeFunction();
+  return bridge;
+}
+
+size_t Row(const char* scriptName) {
+  size_t count = 0;
+  const NativeFunction* rows = NativeFunctions(&count);
+  for (size_t row = 0; row < count; ++row) {
+    if (std::string(rows[row].scriptName) == scriptName) return row;
+  }
+  return count;
+}
+
+const char kCallerPage[] =
+    "<script>recordCaller(location.href.split('/').pop() + ':' + typeof getSysBit());</script>";
+
+class CallerCheck : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(enginetest::EnsureStandInLoaded());
+    g_callers.clear();
+    server_.Set("/main.html", 200, kCallerPage);
+    server_.Set("/second.html", 200, kCallerPage);
+    SetAllowedOrigins(server_.Url("/").c_str(), "");
+    view_ = wkeCreateWebWindow(WKE_WINDOW_TYPE_TRANSPARENT, nullptr, 0, 0, 320, 240);
+    ASSERT_NE(view_, nullptr);
+    Bridge()->Bind(view_);
+    wkeJsBindFunction("recordCaller", RecordCaller, nullptr, 1);
+  }
+  void TearDown() override {
+    wkeDestroyWebWindow(view_);
+    Bridge()->webView = nullptr;
+    SetAllowedOrigins(nullptr, nullptr);
+    enginetest::PumpFor(20);
+  }
+
+  bool Load(wkeWebView view, const std::string& url, size_t callers) {
+    wkeLoadURL(view, url.c_str());
+    return PumpUntil([&] { return g_callers.size() >= callers; });
+  }
+
+  HttpServer server_;
+  wkeWebView view_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(CallerCheck, ASecondViewIsRefusedThoughItShowsAPageOfTheServiceOrigin) {
+  using CreateWebViewFn = wkeWebView(__cdecl*)();
+  using DestroyWebViewFn = void(__cdecl*)(wkeWebView);
+  ASSERT_TRUE(WkeApi.wkeCreateWebView && WkeApi.wkeDestroyWebView);
+  StdoutCapture capture;
+  ASSERT_TRUE(Load(view_, server_.Url("/main.html"), 1));
+  const wkeWebView second = reinterpret_cast<CreateWebViewFn>(WkeApi.wkeCreateWebView)();
+  ASSERT_NE(second, nullptr);
+  ASSERT_TRUE(Load(second, server_.Url("/second.html"), 2));
+  reinterpret_cast<DestroyWebViewFn>(WkeApi.wkeDestroyWebView)(second);
+  const std::string log = capture.Text();
+
+  EXPECT_EQ(g_callers, (std::vector<std::string>{"main.html:number", "second.html:undefined"}));
+  const std::vector<std::string> errors = enginetest::LinesStartingWith(log, "[error ");
+  ASSERT_EQ(errors.size(), 1u) << log;
+  const std::string refusal =
+      "native function getSysBit refused for a page in another view, at " + server_.Url("");
+  EXPECT_EQ(errors[0].substr(errors[0].size() - std::min(errors[0].size(), refusal.size())),
+            refusal)
+      << log;
+}
+
+TEST_F(CallerCheck, WithoutAnAnswerFromTheEngineThePageOfTheProgramsViewDecides) {
+  const wkeJsNativeFunction getSysBit = GuardedNativeFunction(Row("getSysBit"));
+  ASSERT_NE(getSysBit, nullptr);
+  // No running native call has this state: the engine names no view and runs no
+  // script for it.
+  const jsExecState unknown = reinterpret_cast<jsExecState>(0x5a5a50);
+  ASSERT_TRUE(Load(view_, server_.Url("/main.html"), 1));
+  {
+    StdoutCapture capture;
+    getSysBit(unknown, Bridge());
+    const std::string log = capture.Text();
+    EXPECT_NE(log.find("jsGetWebView: exec state"), std::string::npos) << log;
+    EXPECT_NE(log.find("jsEvalExW: exec state"), std::string::npos) << log;
+    EXPECT_EQ(log.find("refused for"), std::string::npos) << log;
+    EXPECT_NE(log.find("OnGetSystemBit"), std::string::npos) << log;
+  }
+
+  enginetest::TempFolder folder;
+  const std::string local = folder.Write("local.html", "<title>local</title>");
+  int ready = 0;
+  wkeOnDocumentReady(view_, [](wkeWebView, void* count) { ++*static_cast<int*>(count); }, &ready);
+  wkeLoadURL(view_, local.c_str());
+  ASSERT_TRUE(PumpUntil([&] { return ready == 1; }));
+  StdoutCapture capture;
+  getSysBit(unknown, Bridge());
+  const std::string log = capture.Text();
+  EXPECT_NE(log.find("native function getSysBit refused for the page at file:///"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("OnGetSystemBit"), std::string::npos) << log;
+}

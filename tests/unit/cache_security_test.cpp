@@ -1,0 +1,198 @@
+// The security decisions behind the cache folder. Wine keeps no access lists of its
+// own (it shows Unix permissions as one), so what it cannot show goes through lists
+// kept in memory here; a folder every Unix user may write is repaired for real end
+// to end.
+#include "app/cache_security.h"
+
+#include <windows.h>
+
+#include <sddl.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "unit/test_support.h"
+
+namespace {
+
+using CacheSecurity::FolderDescriptor;
+using CacheSecurity::LetsOtherUsersWrite;
+using CacheSecurity::ProtectExistingFolder;
+using CacheSecurity::TokenUser;
+using test_support::CountLines;
+
+std::string Narrow(const std::wstring& ascii) { return std::string(ascii.begin(), ascii.end()); }
+
+std::wstring SidText(PSID sid) {
+  wchar_t* text = nullptr;
+  if (!sid || !ConvertSidToStringSidW(sid, &text)) return L"<none>";
+  std::wstring result = text;
+  LocalFree(text);
+  return result;
+}
+
+std::wstring DaclText(PSECURITY_DESCRIPTOR descriptor) {
+  wchar_t* text = nullptr;
+  if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(
+          descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+    return L"<none>";
+  }
+  std::wstring result = text;
+  LocalFree(text);
+  return result;
+}
+
+bool SddlLetsOthersWrite(const std::wstring& sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                            &descriptor, nullptr)) {
+    ADD_FAILURE() << "not SDDL: " << Narrow(sddl);
+    return false;
+  }
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+  const bool others = LetsOtherUsersWrite(present != FALSE, dacl);
+  LocalFree(descriptor);
+  return others;
+}
+
+const std::wstring& Me() {
+  static const std::wstring me = SidText(TokenUser(nullptr).sid());
+  return me;
+}
+
+std::wstring OwnDacl() { return L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + Me() + L")"; }
+
+TEST(CacheSecurity, NewFolderIsForSystemAdministratorsAndItsUserOnly) {
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  const TokenUser user(token);  // as for the console user's token under SYSTEM
+  CloseHandle(token);
+  ASSERT_EQ(SidText(user.sid()), Me());
+  FolderDescriptor security(user.sid());
+  ASSERT_NE(security.attributes(), nullptr);
+  EXPECT_EQ(DaclText(security.attributes()->lpSecurityDescriptor), OwnDacl());
+
+  // SYSTEM's own folder has no second entry for it.
+  BYTE system[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof(system);
+  ASSERT_TRUE(CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &size));
+  FolderDescriptor forSystem(system);
+  EXPECT_EQ(DaclText(forSystem.attributes()->lpSecurityDescriptor),
+            L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+  // Without a user, nothing that would lock the user out: the parent's security.
+  EXPECT_EQ(FolderDescriptor(nullptr).attributes(), nullptr);
+}
+
+TEST(CacheSecurity, WriteGrantsToEveryoneAuthenticatedUsersOrUsersLetOthersWrite) {
+  const wchar_t* const others[] = {
+      L"D:(A;OICI;GA;;;AU)",       // what older versions created
+      L"D:(A;OICI;0x1301ff;;;WD)",  // how Wine shows a world-writable folder
+      L"D:(A;;0x2;;;BU)",          // add a file
+      L"D:(A;;0x40;;;AU)",         // delete what is inside
+      L"D:(A;;WDWO;;;AU)",         // change the access list or the owner
+      L"D:(A;OICIIO;GW;;;WD)",     // reaches only what is created inside
+  };
+  for (const wchar_t* sddl : others) EXPECT_TRUE(SddlLetsOthersWrite(sddl)) << Narrow(sddl);
+  const std::wstring notOthers[] = {
+      OwnDacl(),
+      L"D:(A;OICI;FA;;;SY)(A;OICI;FA;;;" + Me() + L")(A;OICI;0x1200a9;;;WD)",
+      L"D:(A;OICI;FR;;;BU)(A;OICI;FX;;;AU)(A;;0x100;;;WD)",  // read, run, set attributes
+      L"D:(D;OICI;FA;;;WD)",                                  // a denial grants nothing
+      L"D:(A;OICI;FA;;;S-1-5-21-1-2-3-1001)",                 // a named user is left alone
+      L"D:",
+  };
+  for (const std::wstring& sddl : notOthers) {
+    EXPECT_FALSE(SddlLetsOthersWrite(sddl)) << Narrow(sddl);
+  }
+  // No list at all lets everyone do everything.
+  EXPECT_TRUE(LetsOtherUsersWrite(false, nullptr));
+  EXPECT_TRUE(LetsOtherUsersWrite(true, nullptr));
+}
+
+// Access lists kept in memory, as a file system that keeps them would.
+class RememberingAccess : public CacheSecurity::FolderAccess {
+ public:
+  explicit RememberingAccess(const std::wstring& dacl) : dacl(dacl) {}
+  DWORD Read(const std::wstring&, PSECURITY_DESCRIPTOR* descriptor) override {
+    if (readError) return readError;
+    return ConvertStringSecurityDescriptorToSecurityDescriptorW(dacl.c_str(), SDDL_REVISION_1,
+                                                                descriptor, nullptr)
+               ? ERROR_SUCCESS
+               : GetLastError();
+  }
+  DWORD Replace(const std::wstring&, PACL newDacl) override {
+    ++replaces;
+    if (replaceError || !keep) return replaceError;
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, newDacl, FALSE);
+    SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+    dacl = DaclText(&descriptor);
+    return ERROR_SUCCESS;
+  }
+
+  std::wstring dacl;
+  DWORD readError = ERROR_SUCCESS;
+  DWORD replaceError = ERROR_SUCCESS;
+  bool keep = true;
+  int replaces = 0;
+};
+
+// The log of three looks at a folder of its own (a process repairs a folder once).
+std::string LogOfThreeLooks(RememberingAccess& access, HANDLE userToken = nullptr) {
+  static int folders = 0;
+  const std::wstring folder = L"C:\\remembered\\" + std::to_wstring(++folders);
+  test_support::StdoutCapture out;
+  for (int i = 0; i < 3; ++i) ProtectExistingFolder(folder, userToken, access);
+  return out.Text();
+}
+
+TEST(CacheSecurity, ExistingFolderOthersCanWriteIsRepairedOnceWithOneLine) {
+  RememberingAccess weak(L"D:(A;OICI;GA;;;AU)");
+  std::string log = LogOfThreeLooks(weak);
+  EXPECT_EQ(weak.replaces, 1);
+  EXPECT_EQ(weak.dacl, OwnDacl());
+  EXPECT_EQ(CountLines(log), 1u) << log;
+  EXPECT_EQ(log.rfind("[warning ", 0), 0u) << log;
+  EXPECT_NE(log.find("let other users write; now only SYSTEM, Administrators and its user"),
+            std::string::npos)
+      << log;
+
+  // A repair that does not take, or fails, is tried and said once.
+  RememberingAccess forgetful(L"D:(A;OICI;FA;;;WD)");
+  forgetful.keep = false;
+  log = LogOfThreeLooks(forgetful);
+  EXPECT_EQ(forgetful.replaces, 1);
+  EXPECT_EQ(CountLines(log), 1u) << log;
+  RememberingAccess denied(L"D:(A;OICI;GA;;;AU)");
+  denied.replaceError = ERROR_ACCESS_DENIED;
+  log = LogOfThreeLooks(denied);
+  EXPECT_EQ(denied.replaces, 1);
+  EXPECT_EQ(CountLines(log), 1u) << log;
+  EXPECT_NE(log.find("could not be limited to its user (error 5)"), std::string::npos) << log;
+
+  // Without the user's identity nothing is changed: it would lock the user out.
+  RememberingAccess unknownUser(L"D:(A;OICI;GA;;;AU)");
+  HANDLE notAToken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  log = LogOfThreeLooks(unknownUser, notAToken);
+  CloseHandle(notAToken);
+  EXPECT_EQ(unknownUser.dacl, L"D:(A;OICI;GA;;;AU)");
+  EXPECT_EQ(log.rfind("[error ", 0), 0u) << log;
+
+  // A safe folder is left alone without a word; an unreadable one is said once.
+  RememberingAccess safe(OwnDacl());
+  EXPECT_EQ(LogOfThreeLooks(safe), "");
+  EXPECT_EQ(safe.replaces, 0);
+  RememberingAccess unreadable(L"D:(A;OICI;GA;;;AU)");
+  unreadable.readError = ERROR_ACCESS_DENIED;
+  log = LogOfThreeLooks(unreadable);
+  EXPECT_EQ(unreadable.replaces, 0);
+  EXPECT_EQ(CountLines(log), 1u) << log;
+}
+
+}  // namespace
