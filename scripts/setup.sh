@@ -18,7 +18,7 @@ packages=(
   wine wine32:i386 wine64 xvfb xdotool x11-apps x11-utils imagemagick
   cmake ninja-build nlohmann-json3-dev googletest dpkg-dev python3 openssl curl
   perl make ca-certificates locales mount node-typescript
-  nsis osslsigncode
+  nsis osslsigncode linux-perf strace
 )
 
 missing=()
