@@ -14,21 +14,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
-source "$root/scripts/env.sh"
-bench_exe=$build/tests/bench/download_bench.exe
-ceiling_exe=$build/tests/bench/recv_ceiling.exe
-curl_exe=$BRINDLEX_DEPS/i686/bin/curl.exe
-[ -f "$bench_exe" ] && [ -f "$ceiling_exe" ] ||
-  cmake --build "$build" --target download_bench recv_ceiling
-[ -f "$curl_exe" ] || { echo "no $curl_exe: run scripts/setup.sh" >&2; exit 1; }
-export WINEPREFIX=${WINEPREFIX:-$build/wine/w32}
-# The prefix's server and background programs get none of this script's output: one
-# that inherited it would hold the script's pipe open after the script ends.
-[ -d "$WINEPREFIX" ] || "$root/scripts/wine-prefixes.sh" "$build/wine" >/dev/null 2>&1
-# One server for the whole run (it stays 30 s after the last program), and the
-# prefix's services already up, so that no contender pays for starting them.
-wineserver -p30 </dev/null >/dev/null 2>&1 || true
-"$root/scripts/wine-exec.sh" cmd.exe /c exit </dev/null >/dev/null 2>&1
+source "$root/scripts/download-contenders.sh"
 
 work=$build/bench-download
 mkdir -p "$work"

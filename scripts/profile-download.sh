@@ -9,17 +9,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 mib=${2:-1024}
-source "$root/scripts/env.sh"
-bench_exe=$build/tests/bench/download_bench.exe
-ceiling_exe=$build/tests/bench/recv_ceiling.exe
-curl_exe=$BRINDLEX_DEPS/i686/bin/curl.exe
-[ -f "$bench_exe" ] && [ -f "$ceiling_exe" ] ||
-  cmake --build "$build" --target download_bench recv_ceiling
+source "$root/scripts/download-contenders.sh"
 command -v perf >/dev/null || { echo "perf is missing: run scripts/setup.sh" >&2; exit 1; }
-export WINEPREFIX=${WINEPREFIX:-$build/wine/w32}
-[ -d "$WINEPREFIX" ] || "$root/scripts/wine-prefixes.sh" "$build/wine" >/dev/null 2>&1
-wineserver -p30 </dev/null >/dev/null 2>&1 || true
-"$root/scripts/wine-exec.sh" cmd.exe /c exit </dev/null >/dev/null 2>&1
 
 work=$build/profile-download
 mkdir -p "$work"

@@ -9,29 +9,19 @@
 #include <cwchar>
 #include <string>
 
+#include "bench_clock.h"
 #include "app/helper.h"
 #include "wke/wke_api.h"
 #include "wke/wke_window.h"
-
-namespace {
-
-double NowMs() {
-  LARGE_INTEGER frequency, counter;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&counter);
-  return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   const bool fresh = argc >= 2 && wcscmp(argv[1], L"fresh") == 0;
   const std::wstring path = Helper::GetCachePath(std::wstring(L"node.dll"));
   if (fresh) DeleteFileW(path.c_str());
   WkeWindow window;
-  const double started = NowMs();
+  const double started = 1000.0 * SecondsNow();
   window.Init(false);
-  const double took = NowMs() - started;
+  const double took = 1000.0 * SecondsNow() - started;
   WIN32_FILE_ATTRIBUTE_DATA data = {};
   GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
   printf("init %s %.1f ms, file %lu bytes, loaded %d\n", fresh ? "fresh" : "steady", took,

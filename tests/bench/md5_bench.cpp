@@ -10,20 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "bench_clock.h"
 #include "sys/file_helper.h"
 #include "sys/md5.h"
 
 namespace {
 
-double Now() {
-  LARGE_INTEGER frequency, counter;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&counter);
-  return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
 // User plus kernel time of this thread, in seconds.
-double CpuNow() {
+double CpuSecondsNow() {
   FILETIME created, exited, kernel, user;
   GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
   const auto ticks = [](const FILETIME& t) {
@@ -60,18 +54,18 @@ int main(int argc, char** argv) {
       (static_cast<unsigned long long>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow);
 
   const size_t peakBefore = PeakWorkingSetKib();
-  const double wall0 = Now(), cpu0 = CpuNow();
+  const double wall0 = SecondsNow(), cpu0 = CpuSecondsNow();
   const std::string digest = FileHelper::GetFileMd5(path);
-  const double wall = Now() - wall0, cpu = CpuNow() - cpu0;
+  const double wall = SecondsNow() - wall0, cpu = CpuSecondsNow() - cpu0;
   const size_t peak = PeakWorkingSetKib();
 
   // The transform alone, on 64 MiB already in memory (after the peak was read).
   std::vector<char> block(64u << 20, '\x5A');
-  const double memWall0 = Now(), memCpu0 = CpuNow();
+  const double memWall0 = SecondsNow(), memCpu0 = CpuSecondsNow();
   Md5 md5;
   md5.Update(block.data(), block.size());
   md5.ToString();
-  const double memWall = Now() - memWall0, memCpu = CpuNow() - memCpu0;
+  const double memWall = SecondsNow() - memWall0, memCpu = CpuSecondsNow() - memCpu0;
 
   printf("digest %s\n", digest.c_str());
   printf("bytes %.0f\n", size);

@@ -178,8 +178,8 @@ def main():
     per_gib = (1 << 30) / args.bytes
 
     columns = []
-    for spec in args.contenders:
-        name, comm, arch, cpu_data, sys_data, mbs = spec.split(",")
+    for contender in args.contenders:
+        name, comm, arch, cpu_data, sys_data, mbs = contender.split(",")
         client, other = cpu_profile(cpu_data, comm, args.wineserver, args.sender)
         calls = syscall_counts(sys_data, comm, arch)
         columns.append((name, mbs, client, other, calls))

@@ -13,14 +13,9 @@
 #include <cstring>
 #include <memory>
 
-namespace {
+#include "bench_clock.h"
 
-double Now() {
-  LARGE_INTEGER frequency, counter;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&counter);
-  return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+namespace {
 
 // The body's length from a complete header block; -1 when it names none.
 long long ContentLength(const char* headers) {
@@ -46,7 +41,7 @@ int main(int argc, char** argv) {
 
   WSADATA wsa;
   if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return 1;
-  const double start = Now();
+  const double start = SecondsNow();
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   sockaddr_in address = {};
   address.sin_family = AF_INET;
@@ -90,7 +85,7 @@ int main(int argc, char** argv) {
     if (got <= 0) break;
     received += got;
   }
-  const double seconds = Now() - start;
+  const double seconds = SecondsNow() - start;
   closesocket(s);
   WSACleanup();
   printf("bytes %lld\nseconds %.3f\nMB/s %.1f\nrecv_calls %ld\n", received, seconds,

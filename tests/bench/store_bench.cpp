@@ -10,21 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "bench_clock.h"
 #include "store/cache_config_data.h"
 #include "sys/file_helper.h"
 
 namespace {
-
-double Now() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER counter;
-  QueryPerformanceCounter(&counter);
-  return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 std::string Key(int i) {
   char key[32];
@@ -59,15 +49,15 @@ Figures Measure(const std::string& folder, int members, int repetitions) {
   std::vector<double> set, serialise, write;
   std::string text;
   for (int r = 0; r < repetitions; ++r) {
-    double start = Now();
+    double start = SecondsNow();
     store.SetData(Key(r % members), "changed-" + std::to_string(r));
-    set.push_back(Now() - start);
-    start = Now();
+    set.push_back(SecondsNow() - start);
+    start = SecondsNow();
     text = store.content.dump();
-    serialise.push_back(Now() - start);
-    start = Now();
+    serialise.push_back(SecondsNow() - start);
+    start = SecondsNow();
     FileHelper::WriteFile(inPlace, text);
-    write.push_back(Now() - start);
+    write.push_back(SecondsNow() - start);
   }
   DeleteFileA(path.c_str());
   DeleteFileA(inPlace.c_str());
