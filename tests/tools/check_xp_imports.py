@@ -52,7 +52,9 @@ def main(argv):
         return 2
     program, exports_dir = argv[1], argv[2]
     if not os.path.isfile(os.path.join(exports_dir, "kernel32.txt")):
-        print("imports_xp: no export lists in %s" % exports_dir)
+        print("imports_xp: no export lists in %r: the lists of XP's exports are looked for in "
+              "shared/xp-exports beside the checkout; name their folder with "
+              "-DBRINDLEX_XP_EXPORTS=<folder> when configuring" % exports_dir)
         return 2
     image = PeImage(program)
     imports = image.imports()
