@@ -5,6 +5,7 @@
 
 #include "app/ansi_text.h"
 #include "app/disk_write.h"
+#include "app/file_replace.h"
 
 namespace {
 
@@ -34,11 +35,6 @@ std::wstring WithoutLengthLimit(const std::wstring& path) {
   if (full.compare(0, 4, L"\\\\?\\") == 0 || full.compare(0, 4, L"\\\\.\\") == 0) return full;
   if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
   return L"\\\\?\\" + full;
-}
-
-bool IsTransient(DWORD error) {
-  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
-         error == ERROR_LOCK_VIOLATION;
 }
 
 }  // namespace
@@ -121,14 +117,10 @@ bool PartFile::MoveToTarget(DWORD* error) {
   if (path_.empty() || valid()) return false;
   // Another download finishing into the same path, or a reader of the old file,
   // holds the target for a moment: wait briefly rather than fail the download.
-  for (int attempt = 0; attempt < kMoveAttempts; ++attempt) {
-    if (MoveFileExW(path_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-      path_.clear();
-      return true;
-    }
-    *error = GetLastError();
-    if (!IsTransient(*error)) break;
-    Sleep(kMoveRetryMilliseconds);
+  if (FileReplace::MoveOver(path_, target_, 0, kMoveAttempts, kMoveRetryMilliseconds)) {
+    path_.clear();
+    return true;
   }
+  *error = GetLastError();
   return false;
 }

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include "app/ansi_text.h"
 #include "app/disk_write.h"
+#include "app/file_replace.h"
 
 namespace {
 
@@ -29,11 +31,6 @@ class FileHandle {
  private:
   HANDLE handle_;
 };
-
-bool IsTransient(DWORD error) {
-  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
-         error == ERROR_ACCESS_DENIED;
-}
 
 }  // namespace
 
@@ -62,14 +59,9 @@ bool Write(const std::string& ansiPath, const std::string& bytes) {
       return false;
     }
   }
-  for (int attempt = 1;; ++attempt) {
-    if (MoveFileExA(temp.c_str(), ansiPath.c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return true;
-    }
-    const DWORD error = GetLastError();
-    if (attempt >= kReplaceAttempts || !IsTransient(error)) break;
-    Sleep(kReplacePauseMs);
+  if (FileReplace::MoveOver(AnsiToWide(temp), AnsiToWide(ansiPath), MOVEFILE_WRITE_THROUGH,
+                            kReplaceAttempts, kReplacePauseMs)) {
+    return true;
   }
   const DWORD error = GetLastError();
   DeleteFileA(temp.c_str());

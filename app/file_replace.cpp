@@ -1,0 +1,28 @@
+#include "app/file_replace.h"
+
+namespace {
+
+// The answers of a target that someone else has open right now.
+bool IsHeldForAMoment(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+         error == ERROR_ACCESS_DENIED;
+}
+
+}  // namespace
+
+namespace FileReplace {
+
+bool MoveOver(const std::wstring& source, const std::wstring& target, DWORD extraFlags,
+              int attempts, DWORD pauseMilliseconds) {
+  for (int attempt = 1;; ++attempt) {
+    if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | extraFlags)) {
+      return true;
+    }
+    const DWORD error = GetLastError();
+    if (attempt >= attempts || !IsHeldForAMoment(error)) return false;
+    Sleep(pauseMilliseconds);
+    SetLastError(error);
+  }
+}
+
+}  // namespace FileReplace

@@ -1,0 +1,18 @@
+// Moving a finished file over the one it replaces, when someone else may hold the
+// target for a moment (a reader of the old file, a virus scanner, another writer).
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace FileReplace {
+
+// Moves source over target (MOVEFILE_REPLACE_EXISTING plus extraFlags). While the
+// target is held, tries again, at most attempts times in all, pauseMilliseconds
+// apart. False when the move did not happen; the thread's last error then holds the
+// system's reason.
+bool MoveOver(const std::wstring& source, const std::wstring& target, DWORD extraFlags,
+              int attempts, DWORD pauseMilliseconds);
+
+}  // namespace FileReplace
