@@ -21,6 +21,27 @@ packages=(
   nsis osslsigncode linux-perf strace
 )
 
+# The archive answers "File has unexpected size ... Mirror sync in progress?" for an
+# index while it is being updated; apt-get update then fails as a whole although
+# every other index arrived. Try a few times with a growing pause, then go on with
+# whatever indexes apt has: the packages needed are usually in them.
+failed_indexes=""
+refresh_indexes() {
+  local attempt pause=8 out
+  for attempt in 1 2 3 4; do
+    log "apt-get update (attempt $attempt of 4)"
+    out=$(as_root apt-get update -qq 2>&1) && { failed_indexes=""; return 0; }
+    failed_indexes=$(printf '%s\n' "$out" | sed -n 's/^[EW]: Failed to fetch \([^ ]*\).*/\1/p' | sort -u)
+    printf '%s\n' "$out" | grep -E '^(E|W):' | sed 's/^/[setup]   /' >&2 || true
+    [ $attempt = 4 ] && break
+    log "retrying in ${pause}s"
+    sleep $pause
+    pause=$(( pause * 2 ))
+  done
+  log "going on with the package indexes apt has; these could not be fetched:"
+  printf '[setup]   %s\n' ${failed_indexes:-"(apt-get named none)"}
+}
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -45,13 +66,21 @@ Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRC
   fi
-  log "apt-get update"
-  as_root apt-get update -qq
+  refresh_indexes
 fi
 
 if [ ${#missing[@]} -gt 0 ]; then
   log "installing: ${missing[*]}"
-  as_root apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  if ! as_root apt-get install -y -qq --no-install-recommends "${missing[@]}"; then
+    if [ -n "$failed_indexes" ]; then
+      log "could not install the packages above; these package indexes could not be fetched:"
+      printf '[setup]   %s\n' $failed_indexes
+      log "the archive is probably being updated: wait a few minutes and run the same command again"
+    else
+      log "could not install the packages above (apt-get's messages are above)"
+    fi
+    exit 1
+  fi
 fi
 
 # Wine names Unix files in the Linux locale's character set: without the test
