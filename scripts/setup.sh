@@ -71,7 +71,15 @@ fi
 
 if [ ${#missing[@]} -gt 0 ]; then
   log "installing: ${missing[*]}"
-  if ! as_root apt-get install -y -qq --no-install-recommends "${missing[@]}"; then
+  install() { as_root apt-get install -y -qq --no-install-recommends "$@" "${missing[@]}"; }
+  # Without one architecture's index of the security archive, a library of both
+  # architectures (libssl3 for amd64 and i386, say) has different candidates, which
+  # apt cannot install side by side. Taking both from the release's own suite, which
+  # apt has whole, keeps them in step; a later upgrade brings the security fixes.
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  if ! install && ! { [ -n "$failed_indexes" ] && [ -n "$codename" ] &&
+        log "retrying with the candidates of '$codename' alone, as an index is missing" &&
+        install -t "$codename"; }; then
     if [ -n "$failed_indexes" ]; then
       log "could not install the packages above; these package indexes could not be fetched:"
       printf '[setup]   %s\n' $failed_indexes
