@@ -121,6 +121,28 @@ def check_example(browser, origin):
     expect(driver.execute_script("return document.getElementById('progress').value"), 100, "progress")
 
 
+def check_readme_example(browser, origin):
+    """The reference's example runs as printed: its download arrives, and the call log
+    shows the calls and callbacks in order."""
+    browser.driver.get(origin + "/sdk/readme-example.html")
+    log = browser.wait_for("var calls = window[Symbol.for('brindlex.mock')].calls;"
+                           "return calls.length == 4 && calls.map(function (c) {"
+                           "  return c.name + ' ' + (c.type == 'call' ? c.result : c.value); });")
+    expect(log, ["getFullPath C:\\Temp\\a.txt", "download undefined", "onProgress 100",
+                 "onDone 1"], "call log of the reference's example")
+    expect(browser.driver.execute_script(
+        "return window[Symbol.for('brindlex.mock')].readFile('C:\\\\Temp\\\\a.txt')"), "hello",
+        "the example's download")
+
+
+def readme_example(path):
+    with open(os.path.join(ROOT, "sdk", "README.md"), encoding="utf-8") as f:
+        text = f.read().split("## Working without the program", 1)[1]
+    block = text.split("```html\n", 1)[1].split("```", 1)[0]
+    expect(len(block.splitlines()), 10, "lines of the reference's example")
+    return block.encode("utf-8")
+
+
 def main():
     global ROOT
     ROOT, build, tsc = sys.argv[1:4]
@@ -138,12 +160,14 @@ def main():
     server = serve({"/toolv2/brindlex": os.path.join(ROOT, "demo", "index.html"),
                     "/": os.path.join(ROOT, "demo"),
                     "/sdk/": os.path.join(ROOT, "sdk"),
-                    "/sdk/example/page.js": os.path.join(built, "page.js")})
+                    "/sdk/example/page.js": os.path.join(built, "page.js"),
+                    "/sdk/readme-example.html": readme_example})
     browser = Browser()
     shot = os.path.join(out, "console-mock.png")
     try:
         check_console(browser, server.origin, shot)
         check_example(browser, server.origin)
+        check_readme_example(browser, server.origin)
     finally:
         browser.close()
         server.shutdown()
