@@ -16,8 +16,9 @@
     var maxPath = 260;
     var rootNames = ["HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE"];
     var seed = {};
-    var memory = {};
-    var cacheMemory = {};
+    // Stores without a prototype: any key, "__proto__" included, is an ordinary one.
+    var memory = Object.create(null);
+    var cacheMemory = Object.create(null);
     var files = {};
     var pending = 0;
     var idleWaiters = [];
@@ -306,10 +307,14 @@
     function loadCache() {
         try {
             var stored = JSON.parse(window.localStorage.getItem(storageKey) || "{}");
-            return stored && typeof stored === "object" ? stored : {};
+            var store = Object.create(null);
+            for (var key in stored)
+                if (typeof stored[key] === "string")
+                    store[key] = stored[key];
+            return store;
         }
         catch (e) {
-            return {};
+            return Object.create(null);
         }
     }
     function saveCache() {
@@ -338,18 +343,15 @@
             return undefined;
         },
         setData: function (key, value) {
-            memory["=" + text(key)] = text(value);
+            memory[text(key)] = text(value);
             return true;
         },
-        getData: function (key) { return memory["=" + text(key)]; },
+        getData: function (key) { return memory[text(key)]; },
         setCacheData: function (key, value) {
             cacheMemory[text(key)] = text(value);
             return saveCache();
         },
-        getCacheData: function (key) {
-            var value = cacheMemory[text(key)];
-            return typeof value === "string" && Object.prototype.hasOwnProperty.call(cacheMemory, text(key)) ? value : "";
-        },
+        getCacheData: function (key) { return cacheMemory[text(key)] || ""; },
         exec: function (path, parameters, show, wait, name) {
             runProgram(text(path), integer(wait), text(name));
             return undefined;
@@ -437,7 +439,7 @@
     };
     function reset(newSeed) {
         seed = newSeed || {};
-        memory = {};
+        memory = Object.create(null);
         files = {};
         control.calls.length = 0;
         control.window.state = "normal";
@@ -456,7 +458,7 @@
                 entry.inUse = true;
         }
         if (seed.cacheData) {
-            cacheMemory = {};
+            cacheMemory = Object.create(null);
             for (var key in seed.cacheData)
                 cacheMemory[key] = seed.cacheData[key];
             saveCache();

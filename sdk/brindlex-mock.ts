@@ -73,8 +73,9 @@ interface BrindlexMockControl {
   interface Entry { path: string; data: Uint8Array | null; inUse: boolean }
 
   let seed: BrindlexMockSeed = {};
-  let memory: { [key: string]: string } = {};
-  let cacheMemory: { [key: string]: string } = {};
+  // Stores without a prototype: any key, "__proto__" included, is an ordinary one.
+  let memory: { [key: string]: string } = Object.create(null);
+  let cacheMemory: { [key: string]: string } = Object.create(null);
   let files: { [key: string]: Entry } = {};
   let pending = 0;
   let idleWaiters: Array<() => void> = [];
@@ -374,9 +375,11 @@ interface BrindlexMockControl {
   function loadCache(): { [key: string]: string } {
     try {
       const stored = JSON.parse(window.localStorage.getItem(storageKey) || "{}");
-      return stored && typeof stored === "object" ? stored : {};
+      const store: { [key: string]: string } = Object.create(null);
+      for (const key in stored) if (typeof stored[key] === "string") store[key] = stored[key];
+      return store;
     } catch (e) {
-      return {};
+      return Object.create(null);
     }
   }
 
@@ -421,18 +424,15 @@ interface BrindlexMockControl {
       return undefined;
     },
     setData: function (key: unknown, value: unknown) {
-      memory["=" + text(key)] = text(value);
+      memory[text(key)] = text(value);
       return true;
     },
-    getData: function (key: unknown) { return memory["=" + text(key)]; },
+    getData: function (key: unknown) { return memory[text(key)]; },
     setCacheData: function (key: unknown, value: unknown) {
       cacheMemory[text(key)] = text(value);
       return saveCache();
     },
-    getCacheData: function (key: unknown) {
-      const value = cacheMemory[text(key)];
-      return typeof value === "string" && Object.prototype.hasOwnProperty.call(cacheMemory, text(key)) ? value : "";
-    },
+    getCacheData: function (key: unknown) { return cacheMemory[text(key)] || ""; },
     exec: function (path: unknown, parameters: unknown, show: unknown, wait: unknown, name: unknown) {
       runProgram(text(path), integer(wait), text(name));
       return undefined;
@@ -515,7 +515,7 @@ interface BrindlexMockControl {
 
   function reset(newSeed?: BrindlexMockSeed): void {
     seed = newSeed || {};
-    memory = {};
+    memory = Object.create(null);
     files = {};
     control.calls.length = 0;
     control.window.state = "normal";
@@ -531,7 +531,7 @@ interface BrindlexMockControl {
       if (entry) entry.inUse = true;
     }
     if (seed.cacheData) {
-      cacheMemory = {};
+      cacheMemory = Object.create(null);
       for (const key in seed.cacheData) cacheMemory[key] = seed.cacheData[key];
       saveCache();
     } else {

