@@ -19,6 +19,7 @@ packages=(
   cmake ninja-build nlohmann-json3-dev googletest dpkg-dev python3 openssl curl
   perl make ca-certificates locales mount node-typescript
   nsis osslsigncode linux-perf strace
+  chromium chromium-driver python3-selenium
 )
 
 # The archive answers "File has unexpected size ... Mirror sync in progress?" for an

@@ -7,7 +7,7 @@
 // page, which the program's callbacks need. Build with: tsc -p sdk/example
 
 const installerUrl = "https://downloads.example.com/brindlex/runtime-setup.exe";
-const installerMd5 = "0123456789abcdef0123456789abcdef";
+const installerMd5 = "140b6dfdb16172c416803f2448e920e6";
 const runtimeKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full";
 
 function element(id: string): HTMLElement {
