@@ -21,11 +21,15 @@ ManifestSupportedOS all
 !include LogicLib.nsh
 !include FileFunc.nsh
 !include WordFunc.nsh
+!include WinVer.nsh
+!include x64.nsh
 
 !define PRODUCT "Brindlex"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Brindlex"
-; The program holds this mutex for as long as it runs.
+; The program holds this mutex for as long as it runs, in its own session's namespace.
 !define PROGRAM_MUTEX "{C3A45363-5733-4DA3-B97E-674189E1FA82}"
+!define PROGRAM_IMAGE "brindlex.exe"
+!define PROFILE_LIST "SOFTWARE\Microsoft\Windows NT\CurrentVersion\ProfileList"
 !define CID_CHARACTERS "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-"
 !define CID_MAX_LENGTH 64
 ; How long a silent run waits for a running Brindlex to end, in half seconds.
@@ -34,6 +38,8 @@ ManifestSupportedOS all
 ; The uninstaller's copy that removes it once it has ended; not for users.
 !define CLEANUP_SWITCH "/REMOVEUNINSTALLERAFTER="
 !define CLEANUP_WAIT_MS 60000
+; The folder that copy runs from: administrators and the system only, nothing inherited.
+!define CLEANUP_FOLDER_DACL "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)"
 
 !define EXIT_BAD_COMMAND_LINE 2
 !define EXIT_PROGRAM_RUNNING 3
@@ -44,6 +50,28 @@ ManifestSupportedOS all
 !define SYNCHRONIZE 0x00100000
 !define ERROR_ACCESS_DENIED 5
 !define STD_ERROR_HANDLE -12
+!define INVALID_HANDLE -1
+!define GENERIC_READ 0x80000000
+!define FILE_READ_ATTRIBUTES 0x80
+!define FILE_SHARE_READ 1
+!define FILE_SHARE_READ_WRITE 3
+!define FILE_SHARE_ALL 7
+!define OPEN_EXISTING 3
+!define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
+; Folders too, and a junction or link itself rather than where it leads.
+!define FILE_FLAGS_IN_PLACE 0x02200000
+; DELETE, SYNCHRONIZE, FILE_READ_ATTRIBUTES, FILE_WRITE_ATTRIBUTES
+!define DELETE_ACCESS 0x00110180
+; SYNCHRONIZE, FILE_READ_ATTRIBUTES
+!define HOLD_ACCESS 0x00100080
+!define FILE_ATTRIBUTE_READONLY 0x1
+!define FILE_ATTRIBUTE_DIRECTORY 0x10
+!define FILE_ATTRIBUTE_NORMAL 0x80
+!define FILE_ATTRIBUTE_REPARSE_POINT 0x400
+!define FILE_BASIC_INFORMATION 4
+!define FILE_DISPOSITION_INFORMATION 13
+!define TH32CS_SNAPPROCESS 2
+!define PROCESSENTRY32W_SIZE 556
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -87,8 +115,14 @@ LangString NewerInstalled ${LANG_ENGLISH} \
   "Brindlex $InstalledVersion is installed, which is newer than this setup's ${VERSION}. Run setup with /ALLOWDOWNGRADE to install the older version."
 LangString NewerInstalled ${LANG_SIMPCHINESE} \
   "已安装的 Brindlex $InstalledVersion 比本安装程序的 ${VERSION} 更新。如需安装旧版本，请加上 /ALLOWDOWNGRADE 运行。"
-LangString CloseProgram ${LANG_ENGLISH} "Brindlex is running. Close it, then click Retry."
-LangString CloseProgram ${LANG_SIMPCHINESE} "Brindlex 正在运行。请关闭它，然后点击“重试”。"
+LangString CloseProgram ${LANG_ENGLISH} \
+  "Brindlex is running in session $RunningSession (process $RunningProcess). Close it, then click Retry."
+LangString CloseProgram ${LANG_SIMPCHINESE} \
+  "Brindlex 正在会话 $RunningSession 中运行（进程 $RunningProcess）。请关闭它，然后点击“重试”。"
+LangString WaitingForProgram ${LANG_ENGLISH} \
+  "Brindlex is running in session $RunningSession (process $RunningProcess); waiting up to 30 seconds for it to end."
+LangString WaitingForProgram ${LANG_SIMPCHINESE} \
+  "Brindlex 正在会话 $RunningSession 中运行（进程 $RunningProcess），最多等待 30 秒让它结束。"
 LangString ProgramStillRunning ${LANG_ENGLISH} "Brindlex is still running. Nothing was changed."
 LangString ProgramStillRunning ${LANG_SIMPCHINESE} "Brindlex 仍在运行，未做任何更改。"
 LangString NeedAdministrator ${LANG_ENGLISH} "Administrator rights are needed to install or remove Brindlex."
@@ -102,9 +136,26 @@ Var Cid
 Var CidGiven
 Var Purge
 Var WriteFailure
+Var RunningSession
+Var RunningProcess
+Var EntryAttributes
+Var FinalPathProc
 
 ; Parts shared by setup and uninstaller; "un" is empty or "un.".
 !macro SharedFunctions un
+  ; Writes the message on the stack to standard error, when the caller gave one.
+  Function ${un}TellCaller
+    Exch $R0
+    Push $R1
+    System::Call 'kernel32::GetStdHandle(i ${STD_ERROR_HANDLE}) p .R1'
+    ${If} $R1 <> 0
+    ${AndIf} $R1 <> ${INVALID_HANDLE}
+      FileWrite $R1 "$R0$\r$\n"
+    ${EndIf}
+    Pop $R1
+    Pop $R0
+  FunctionEnd
+
   ; Sets the exit code, says why on standard error (when there is one) and in a box
   ; (unless silent). Stack: message, exit code on top.
   Function ${un}Refuse
@@ -112,11 +163,8 @@ Var WriteFailure
     Exch
     Exch $R1
     SetErrorLevel $R0
-    System::Call 'kernel32::GetStdHandle(i ${STD_ERROR_HANDLE}) p .R0'
-    ${If} $R0 <> 0
-    ${AndIf} $R0 <> -1
-      FileWrite $R0 "$R1$\r$\n"
-    ${EndIf}
+    Push $R1
+    Call ${un}TellCaller
     ${IfNot} ${Silent}
       MessageBox MB_OK|MB_ICONSTOP "$R1"
     ${EndIf}
@@ -124,18 +172,55 @@ Var WriteFailure
     Pop $R0
   FunctionEnd
 
-  ; $R0 = 1 when Brindlex runs: its mutex exists, even one this account may not open.
+  ; $R0 = 1 when Brindlex runs in any session: a process with its image name, in whichever
+  ; session (the mutex is only seen in this one), or its mutex here, even one this
+  ; account may not open. $RunningSession and $RunningProcess then say where; "?" is
+  ; what could not be found out.
   Function ${un}ProbeProgram
-    System::Call 'kernel32::OpenMutexW(i ${SYNCHRONIZE}, i 0, w "${PROGRAM_MUTEX}") p .R0 ?e'
-    Pop $R1
-    ${If} $R0 <> 0
-      System::Call 'kernel32::CloseHandle(p R0)'
-      StrCpy $R0 1
-    ${ElseIf} $R1 = ${ERROR_ACCESS_DENIED}
-      StrCpy $R0 1
-    ${Else}
-      StrCpy $R0 0
+    Push $R1
+    Push $R2
+    Push $R3
+    Push $R4
+    StrCpy $R0 0
+    StrCpy $RunningSession "?"
+    StrCpy $RunningProcess "?"
+    System::Call 'kernel32::CreateToolhelp32Snapshot(i ${TH32CS_SNAPPROCESS}, i 0) p .R1'
+    ${If} $R1 <> ${INVALID_HANDLE}
+      System::Call '*(i ${PROCESSENTRY32W_SIZE}, &i552) p .R2'
+      System::Call 'kernel32::Process32FirstW(p R1, p R2) i .R3'
+      ${DoWhile} $R3 <> 0
+        System::Call '*$R2(i, i, i .R3, i, i, i, i, i, i, &w260 .R4)'
+        ${If} $R4 == "${PROGRAM_IMAGE}"
+          StrCpy $R0 1
+          StrCpy $RunningProcess $R3
+          System::Call 'kernel32::ProcessIdToSessionId(i R3, *i .R4) i .R3'
+          ${IfThen} $R3 <> 0 ${|} StrCpy $RunningSession $R4 ${|}
+          ${ExitDo}
+        ${EndIf}
+        System::Call 'kernel32::Process32NextW(p R1, p R2) i .R3'
+      ${Loop}
+      System::Free $R2
+      System::Call 'kernel32::CloseHandle(p R1)'
     ${EndIf}
+    ${If} $R0 = 0
+      System::Call 'kernel32::OpenMutexW(i ${SYNCHRONIZE}, i 0, w "${PROGRAM_MUTEX}") p .R1 ?e'
+      Pop $R2
+      ${If} $R1 <> 0
+        System::Call 'kernel32::CloseHandle(p R1)'
+        StrCpy $R0 1
+      ${ElseIf} $R2 = ${ERROR_ACCESS_DENIED}
+        StrCpy $R0 1
+      ${EndIf}
+      ${If} $R0 = 1
+        System::Call 'kernel32::GetCurrentProcessId() i .R1'
+        System::Call 'kernel32::ProcessIdToSessionId(i R1, *i .R2) i .R3'
+        ${IfThen} $R3 <> 0 ${|} StrCpy $RunningSession $R2 ${|}
+      ${EndIf}
+    ${EndIf}
+    Pop $R4
+    Pop $R3
+    Pop $R2
+    Pop $R1
   FunctionEnd
 
   ; Returns once Brindlex is not running. A silent run waits for it to end; otherwise
@@ -147,6 +232,10 @@ Var WriteFailure
       ${IfThen} $R0 = 0 ${|} Return ${|}
       ${If} ${Silent}
         ${IfThen} $R2 >= ${SILENT_WAIT_STEPS} ${|} ${ExitDo} ${|}
+        ${If} $R2 = 0
+          Push "$(WaitingForProgram)"
+          Call ${un}TellCaller
+        ${EndIf}
         Sleep 500
         IntOp $R2 $R2 + 1
       ${Else}
@@ -319,15 +408,83 @@ Function WriteUninstallEntry
   Call AbortOnWriteError
 FunctionEnd
 
-; An upgrade into another folder takes the earlier copy away.
+; The install folder as the file system spells it: full, without "." or "..", long
+; names; unchanged when that cannot be found out.
+Function UseCanonicalInstallFolder
+  StrCpy $R0 $INSTDIR
+  System::Call 'kernel32::GetFullPathNameW(w R0, i ${NSIS_MAX_STRLEN}, w .R1, p 0) i .R2'
+  ${If} $R2 > 0
+  ${AndIf} $R2 < ${NSIS_MAX_STRLEN}
+    System::Call 'kernel32::GetLongPathNameW(w R1, w .R0, i ${NSIS_MAX_STRLEN}) i .R2'
+    ${If} $R2 > 0
+    ${AndIf} $R2 < ${NSIS_MAX_STRLEN}
+      StrCpy $INSTDIR $R0
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+; $R0 = the identity (volume serial number and file index) of the file or folder named
+; by $R0, whatever the spelling or link it is reached through; "" when it cannot be opened.
+Function FileIdentity
+  System::Call 'kernel32::CreateFileW(w R0, i ${FILE_READ_ATTRIBUTES}, i ${FILE_SHARE_ALL}, p 0, \
+    i ${OPEN_EXISTING}, i ${FILE_FLAG_BACKUP_SEMANTICS}, p 0) p .R1'
+  StrCpy $R0 ""
+  ${If} $R1 <> ${INVALID_HANDLE}
+    ; BY_HANDLE_FILE_INFORMATION: the serial number is its 8th field, the index its last two.
+    System::Call '*(&i52) p .R2'
+    System::Call 'kernel32::GetFileInformationByHandle(p R1, p R2) i .R3'
+    ${If} $R3 <> 0
+      System::Call '*$R2(i, i, i, i, i, i, i, i .R3, i, i, i, i .R4, i .R5)'
+      StrCpy $R0 "$R3:$R4:$R5"
+    ${EndIf}
+    System::Free $R2
+    System::Call 'kernel32::CloseHandle(p R1)'
+  ${EndIf}
+FunctionEnd
+
+; $R0 = a handle that keeps the file named by $R0 from being deleted or changed while it
+; is open, or ${INVALID_HANDLE}.
+Function HoldFile
+  System::Call 'kernel32::CreateFileW(w R0, i ${GENERIC_READ}, i ${FILE_SHARE_READ}, p 0, \
+    i ${OPEN_EXISTING}, i 0, p 0) p .R0'
+FunctionEnd
+
+; An upgrade into another folder takes the earlier copy away. The same folder may be
+; spelled otherwise (short names, ".", letter case) or reached through a link, so the
+; folders are compared by identity; and the files this run wrote are held open while the
+; earlier ones go, so that no spelling can reach them.
 Function RemoveEarlierLocation
-  ${If} $EarlierLocation == ""
-  ${OrIf} $EarlierLocation == $INSTDIR
+  ${IfThen} $EarlierLocation == "" ${|} Return ${|}
+  StrCpy $R0 $EarlierLocation
+  Call FileIdentity
+  StrCpy $R6 $R0
+  StrCpy $R0 $INSTDIR
+  Call FileIdentity
+  ; Gone already, the same folder, or not to be told apart: nothing is removed.
+  ${If} $R6 == ""
+  ${OrIf} $R0 == ""
+  ${OrIf} $R6 == $R0
     Return
   ${EndIf}
-  Delete "$EarlierLocation\brindlex.exe"
-  Delete "$EarlierLocation\uninstall.exe"
-  RMDir "$EarlierLocation"
+  StrCpy $R0 "$INSTDIR\brindlex.exe"
+  Call HoldFile
+  StrCpy $R7 $R0
+  StrCpy $R0 "$INSTDIR\uninstall.exe"
+  Call HoldFile
+  StrCpy $R8 $R0
+  ${If} $R7 <> ${INVALID_HANDLE}
+  ${AndIf} $R8 <> ${INVALID_HANDLE}
+    Delete "$EarlierLocation\brindlex.exe"
+    Delete "$EarlierLocation\uninstall.exe"
+    RMDir "$EarlierLocation"
+  ${EndIf}
+  ${If} $R7 <> ${INVALID_HANDLE}
+    System::Call 'kernel32::CloseHandle(p R7)'
+  ${EndIf}
+  ${If} $R8 <> ${INVALID_HANDLE}
+    System::Call 'kernel32::CloseHandle(p R8)'
+  ${EndIf}
+  ClearErrors
 FunctionEnd
 
 Section "Brindlex"
@@ -335,6 +492,9 @@ Section "Brindlex"
   Call WaitForProgramToEnd
   SetShellVarContext all
   SetOverwrite on
+  SetOutPath "$INSTDIR"
+  ; The entry, the shortcuts and the comparison with an earlier folder use one spelling.
+  Call UseCanonicalInstallFolder
   SetOutPath "$INSTDIR"
   File "/oname=brindlex.exe" "${PROGRAM}"
   StrCpy $WriteFailure "$INSTDIR\uninstall.exe"
@@ -368,26 +528,112 @@ Function un.onUninstFailed
   ${IfThen} $R0 = -1 ${|} SetErrorLevel ${EXIT_WRITE_FAILED} ${|}
 FunctionEnd
 
-; An uninstaller cannot delete its own running file. A copy of it in the temporary
-; folder waits for this process to end, then removes the file and the install folder
-; (see un.onInit); the copy itself goes at the next restart, as the system empties
-; the temporary folder.
+; $R0 = a fresh folder under the Windows temporary folder that only administrators and
+; the system can change, or "" when none could be made.
+Function un.MakeProtectedFolder
+  StrCpy $R0 ""
+  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW( \
+    w "${CLEANUP_FOLDER_DACL}", i 1, *p .R1, p 0) i .R2'
+  ${IfThen} $R2 = 0 ${|} Return ${|}
+  System::Call '*(i 12, p R1, i 0) p .R2'
+  System::Call 'kernel32::GetCurrentProcessId() i .R3'
+  ${For} $R4 1 20
+    System::Call 'kernel32::GetTickCount() i .R5'
+    IntFmt $R5 "%u" $R5
+    StrCpy $R6 "$WINDIR\Temp\Brindlex-uninstall-$R3-$R5-$R4"
+    ; Fails on a name already taken, by whoever made it.
+    System::Call 'kernel32::CreateDirectoryW(w R6, p R2) i .R5'
+    ${If} $R5 <> 0
+      StrCpy $R0 $R6
+      ${Break}
+    ${EndIf}
+  ${Next}
+  System::Free $R2
+  System::Call 'kernel32::LocalFree(p R1)'
+FunctionEnd
+
+; $R0 = 1 when the file open as handle $R1 holds exactly the bytes of this program.
+Function un.HoldsThisProgram
+  Push $R2
+  Push $R3
+  Push $R4
+  Push $R5
+  Push $R6
+  StrCpy $R0 0
+  StrCpy $R2 $EXEPATH
+  System::Call 'kernel32::CreateFileW(w R2, i ${GENERIC_READ}, i ${FILE_SHARE_READ}, p 0, \
+    i ${OPEN_EXISTING}, i 0, p 0) p .R2'
+  ${If} $R2 <> ${INVALID_HANDLE}
+    System::Call 'kernel32::GetFileSize(p R1, p 0) i .R3'
+    System::Call 'kernel32::GetFileSize(p R2, p 0) i .R4'
+    ${If} $R3 = $R4
+    ${AndIf} $R3 > 0
+      System::Alloc $R3
+      Pop $R4
+      System::Alloc $R3
+      Pop $R5
+      System::Call 'kernel32::ReadFile(p R1, p R4, i R3, *i .R6, p 0) i'
+      ${If} $R6 = $R3
+        System::Call 'kernel32::ReadFile(p R2, p R5, i R3, *i .R6, p 0) i'
+        ${If} $R6 = $R3
+          System::Call 'ntdll::RtlCompareMemory(p R4, p R5, i R3) i .R6'
+          ${IfThen} $R6 = $R3 ${|} StrCpy $R0 1 ${|}
+        ${EndIf}
+      ${EndIf}
+      System::Free $R4
+      System::Free $R5
+    ${EndIf}
+    System::Call 'kernel32::CloseHandle(p R2)'
+  ${EndIf}
+  Pop $R6
+  Pop $R5
+  Pop $R4
+  Pop $R3
+  Pop $R2
+FunctionEnd
+
+; An uninstaller cannot delete its own running file. A copy of it waits for this process
+; to end, then removes the file and the install folder (see un.onInit). The copy runs
+; with administrator rights, so it is made in a folder of its own that only
+; administrators can change, and started only when it holds this program's bytes, read
+; through a handle that keeps it unchanged until it runs. It and its folder go at the
+; next restart. Without such a copy the file goes at the next restart.
 Function un.RemoveUninstaller
   Delete "$INSTDIR\uninstall.exe"
   ${IfNot} ${FileExists} "$INSTDIR\uninstall.exe"
     Return
   ${EndIf}
-  GetTempFileName $R0
-  Delete $R0
-  StrCpy $R0 "$R0.exe"
-  ClearErrors
-  CopyFiles /SILENT "$EXEPATH" $R0
-  ${If} ${Errors}
-    Delete /REBOOTOK "$INSTDIR\uninstall.exe"
-    Return
+  Call un.MakeProtectedFolder
+  StrCpy $R7 $R0
+  StrCpy $R8 0
+  ${If} $R7 != ""
+    StrCpy $R0 $EXEPATH
+    StrCpy $R2 "$R7\uninstall.exe"
+    System::Call 'kernel32::CopyFileW(w R0, w R2, i 1) i .R0'
+    ${If} $R0 <> 0
+      System::Call 'kernel32::CreateFileW(w R2, i ${GENERIC_READ}, i ${FILE_SHARE_READ}, p 0, \
+        i ${OPEN_EXISTING}, i 0, p 0) p .R1'
+      ${If} $R1 <> ${INVALID_HANDLE}
+        Call un.HoldsThisProgram
+        ${If} $R0 = 1
+          System::Call 'kernel32::GetCurrentProcessId() i .R0'
+          ClearErrors
+          Exec '"$R7\uninstall.exe" ${CLEANUP_SWITCH}$R0 _?=$INSTDIR'
+          ${IfNot} ${Errors}
+            StrCpy $R8 1
+          ${EndIf}
+        ${EndIf}
+        System::Call 'kernel32::CloseHandle(p R1)'
+      ${EndIf}
+    ${EndIf}
+    ${If} $R8 = 0
+      Delete "$R7\uninstall.exe"
+      RMDir "$R7"
+    ${EndIf}
   ${EndIf}
-  System::Call 'kernel32::GetCurrentProcessId() i .R1'
-  Exec '"$R0" ${CLEANUP_SWITCH}$R1 _?=$INSTDIR'
+  ${If} $R8 = 0
+    Delete /REBOOTOK "$INSTDIR\uninstall.exe"
+  ${EndIf}
 FunctionEnd
 
 ; Started by un.RemoveUninstaller with the id of the uninstaller process it waits for.
@@ -400,7 +646,178 @@ Function un.CleanUpAfterUninstaller
   Delete /REBOOTOK "$INSTDIR\uninstall.exe"
   RMDir /REBOOTOK "$INSTDIR"
   Delete /REBOOTOK "$EXEPATH"
+  RMDir /REBOOTOK "$EXEDIR"
   SetRebootFlag false
+FunctionEnd
+
+; Opens in place the file or folder named on top of the stack, with the access below it:
+; leaves the handle on the stack, or ${INVALID_HANDLE} when it is a junction or link,
+; leads anywhere but that very path, or cannot be opened. $EntryAttributes = its
+; attributes. As the handle does not share deletion, nobody can rename the entry or put
+; a link in its place while it is open.
+Function un.OpenInPlace
+  Exch $0
+  Exch
+  Exch $4
+  Push $1
+  Push $2
+  Push $3
+  StrCpy $1 ${INVALID_HANDLE}
+  System::Call 'kernel32::GetFileAttributesW(w r0) i .r2'
+  IntOp $3 $2 & ${FILE_ATTRIBUTE_REPARSE_POINT}
+  ${If} $2 <> -1
+  ${AndIf} $3 = 0
+    System::Call 'kernel32::CreateFileW(w r0, i r4, i ${FILE_SHARE_READ_WRITE}, p 0, \
+      i ${OPEN_EXISTING}, i ${FILE_FLAGS_IN_PLACE}, p 0) p .r1'
+  ${EndIf}
+  ${If} $1 <> ${INVALID_HANDLE}
+    System::Call '*(&i52) p .r2'
+    System::Call 'kernel32::GetFileInformationByHandle(p r1, p r2) i .r3'
+    System::Call '*$2(i .s)'
+    Pop $EntryAttributes
+    System::Free $2
+    IntOp $2 $EntryAttributes & ${FILE_ATTRIBUTE_REPARSE_POINT}
+    ${If} $3 = 0
+    ${OrIf} $2 <> 0
+      System::Call 'kernel32::CloseHandle(p r1)'
+      StrCpy $1 ${INVALID_HANDLE}
+    ${ElseIf} $FinalPathProc <> 0
+      ; Where the handle leads, for links the attributes do not show (Wine's symbolic
+      ; links look like plain files and folders).
+      System::Call '::$FinalPathProc(p r1, w .r2, i ${NSIS_MAX_STRLEN}, i 0) i .r3'
+      StrCpy $3 $2 4
+      ${If} $3 == "\\?\"
+        StrCpy $2 $2 "" 4
+        StrCpy $3 $2 4
+        ${IfThen} $3 == "UNC\" ${|} StrCpy $2 "\$2" "" 3 ${|}
+      ${EndIf}
+      ${If} $2 != $0
+        System::Call 'kernel32::CloseHandle(p r1)'
+        StrCpy $1 ${INVALID_HANDLE}
+      ${EndIf}
+    ${EndIf}
+  ${EndIf}
+  StrCpy $0 $1
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $4
+  Exch $0
+FunctionEnd
+
+; Removes the file or folder named on the stack, a folder's content first, and never goes
+; through a junction or link: those stay where they are, and so do the folders holding them.
+Function un.RemoveInPlace
+  Exch $0
+  Push $1
+  Push $2
+  Push $3
+  ; Held without delete access while its content is listed, as listing a folder open
+  ; for deletion fails under Wine.
+  Push ${HOLD_ACCESS}
+  Push $0
+  Call un.OpenInPlace
+  Pop $1
+  ${If} $1 <> ${INVALID_HANDLE}
+    IntOp $2 $EntryAttributes & ${FILE_ATTRIBUTE_DIRECTORY}
+    ${If} $2 <> 0
+      FindFirst $2 $3 "$0\*.*"
+      ${DoWhile} $3 != ""
+        ${If} $3 != "."
+        ${AndIf} $3 != ".."
+          Push "$0\$3"
+          Call un.RemoveInPlace
+        ${EndIf}
+        FindNext $2 $3
+      ${Loop}
+      FindClose $2
+    ${EndIf}
+    System::Call 'kernel32::CloseHandle(p r1)'
+    ; Checked again, as it was out of hand for a moment.
+    Push ${DELETE_ACCESS}
+    Push $0
+    Call un.OpenInPlace
+    Pop $1
+  ${EndIf}
+  ${If} $1 <> ${INVALID_HANDLE}
+    IntOp $3 $EntryAttributes & ${FILE_ATTRIBUTE_READONLY}
+    ${If} $3 <> 0
+      System::Call '*(l 0, l 0, l 0, l 0, i ${FILE_ATTRIBUTE_NORMAL}, i 0) p .r2'
+      System::Call 'ntdll::NtSetInformationFile(p r1, *l 0, p r2, i 40, i ${FILE_BASIC_INFORMATION})'
+      System::Free $2
+    ${EndIf}
+    ; Goes once closed; a folder that still holds something stays.
+    System::Call 'ntdll::NtSetInformationFile(p r1, *l 0, *i 1, i 1, i ${FILE_DISPOSITION_INFORMATION})'
+    System::Call 'kernel32::CloseHandle(p r1)'
+  ${EndIf}
+  ClearErrors
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; With /PURGE, removes the data folder named on the stack; otherwise the engine the
+; program unpacked into it.
+Function un.CleanDataFolder
+  Exch $0
+  Push $1
+  Push $2
+  ; Spelled as the file system does, to compare it with where it leads.
+  System::Call 'kernel32::GetLongPathNameW(w r0, w .r1, i ${NSIS_MAX_STRLEN}) i .r2'
+  ${If} $2 > 0
+  ${AndIf} $2 < ${NSIS_MAX_STRLEN}
+    ${If} $Purge = 1
+      Push $1
+      Call un.RemoveInPlace
+    ${Else}
+      Push ${HOLD_ACCESS}
+      Push $1
+      Call un.OpenInPlace
+      Pop $2
+      ${If} $2 <> ${INVALID_HANDLE}
+        Push "$1\node.dll"
+        Call un.RemoveInPlace
+        System::Call 'kernel32::CloseHandle(p r2)'
+      ${EndIf}
+    ${EndIf}
+  ${EndIf}
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; Every data folder the program may have made: the current account's, and the one in the
+; application data folder of each profile in the registry's profile list (the system's
+; accounts among them, for a program started by the system account).
+Function un.CleanDataFolders
+  System::Call 'kernel32::GetModuleHandleW(w "kernel32") p .R0'
+  System::Call 'kernel32::GetProcAddress(p R0, m "GetFinalPathNameByHandleW") p .R0'
+  StrCpy $FinalPathProc $R0
+  SetShellVarContext current
+  Push "$APPDATA\${PRODUCT}"
+  Call un.CleanDataFolder
+  ${If} ${AtLeastWinVista}
+    StrCpy $R9 "AppData\Roaming"
+  ${Else}
+    StrCpy $R9 "Application Data"
+  ${EndIf}
+  ${If} ${RunningX64}
+    SetRegView 64
+  ${EndIf}
+  StrCpy $R8 0
+  ${Do}
+    EnumRegKey $R7 HKLM "${PROFILE_LIST}" $R8
+    ${IfThen} $R7 == "" ${|} ${ExitDo} ${|}
+    IntOp $R8 $R8 + 1
+    ReadRegStr $R6 HKLM "${PROFILE_LIST}\$R7" "ProfileImagePath"
+    ${If} $R6 != ""
+      ExpandEnvStrings $R6 $R6
+      Push "$R6\$R9\${PRODUCT}"
+      Call un.CleanDataFolder
+    ${EndIf}
+  ${Loop}
+  SetRegView 32
 FunctionEnd
 
 Section "Uninstall"
@@ -414,13 +831,8 @@ Section "Uninstall"
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"
   Delete "$DESKTOP\${PRODUCT}.lnk"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
-  ; The user's settings and logs stay unless /PURGE; the unpacked engine always goes.
-  SetShellVarContext current
-  ${If} $Purge = 1
-    RMDir /r "$APPDATA\${PRODUCT}"
-  ${Else}
-    Delete "$APPDATA\${PRODUCT}\node.dll"
-  ${EndIf}
+  ; The users' settings and logs stay unless /PURGE; the unpacked engine always goes.
+  Call un.CleanDataFolders
   Call un.RemoveUninstaller
   RMDir "$INSTDIR"
 SectionEnd

@@ -362,3 +362,104 @@ def _(t):
     code, out = quiet_uninstall(t)
     t.eq(code, 0, "exit code of the signed uninstaller: " + out)
     t.eq(state(t)["entry"], None, "entry after the signed uninstaller")
+
+
+def short_spelling(t, folder):
+    """folder with its first component in the 8.3 form that "dir /x" shows."""
+    top, rest = folder[3:].split("\\", 1)
+    for _ in range(3):  # a prefix just woken up may answer "Invalid function." once
+        code, out = t.wine("cmd", "/c", "dir", "/x", "C:\\")
+        found = re.search(r"<DIR>\s+(\S+)\s+%s\s*$" % re.escape(top), out, re.M)
+        if found:
+            break
+    t.check(code == 0 and found, "no short name of %s:\n%s" % (top, out))
+    return "C:\\%s\\%s" % (found.group(1), rest)
+
+
+def install_into(t, folder):
+    """A silent setup with /D=folder, unquoted as setup wants it even with spaces."""
+    code, out = t.probe("run", '"%s" /S /D=%s' % (t.winpath(t.setup), folder), timeout=90)
+    t.eq(code, 0, "exit code of setup into %s: %s" % (folder, out))
+
+
+@case("setup into the same folder spelled by its short name or with '.' keeps the program, "
+      "the uninstaller and the entry; into another folder it takes the earlier copy away")
+def _(t):
+    remove_installation(t)
+    install(t, "/CID=acc-1")
+    before = state(t)
+    folder = install_dir(t)
+    parent, name = folder.rsplit("\\", 1)
+    for spelling in (short_spelling(t, folder), parent + "\\.\\" + name):
+        install_into(t, spelling)
+        after = state(t)
+        for part in ("files", "entry"):
+            t.eq(after[part], before[part], "%s after setup into %s" % (part, spelling))
+    other = r"C:\Brindlex elsewhere"
+    try:
+        install_into(t, other)
+        t.eq(sorted(os.listdir(host(other))), ["brindlex.exe", "uninstall.exe"], "files moved")
+        t.check(not os.path.exists(host(folder)), "the earlier folder stayed")
+        t.eq(entry(t)["InstallLocation"], ("REG_SZ", other), "InstallLocation after the move")
+    finally:
+        shutil.rmtree(host(other), ignore_errors=True)
+
+
+@case("the uninstaller removes the engine from every profile's data folder, and with /PURGE "
+      "the folders themselves, never going through a link")
+def _(t):
+    remove_installation(t)
+    view = 64 if t.prefix == "w64" else 32
+    profile = r"HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\ProfileList\S-1-5-21-0-0-0-1999"
+    t.reg_set(profile, "ProfileImagePath", r"%SystemDrive%\users\brindlex-second",
+              kind="REG_EXPAND_SZ", view=view)
+    ours, second = t.appdata("Brindlex"), host(r"C:\users\brindlex-second")
+    theirs = os.path.join(second, "AppData", "Roaming", "Brindlex")
+    outside = {os.path.join(t.tmp, "outside", "kept.txt"): b"file",
+               os.path.join(t.tmp, "outside", "folder", "kept.txt"): b"folder"}
+    try:
+        for path in [os.path.join(d, n) for d in (ours, theirs)
+                     for n in ("node.dll", "config.data", os.path.join("logs", "a.log"))] + list(outside):
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(outside.get(path, b"data"))
+        os.chmod(os.path.join(theirs, "config.data"), 0o444)
+        os.symlink(os.path.join(t.tmp, "outside", "kept.txt"), os.path.join(ours, "file link"))
+        os.symlink(os.path.join(t.tmp, "outside", "folder"), os.path.join(ours, "folder link"))
+        install(t)
+        t.eq(quiet_uninstall(t)[0], 0, "exit code of the uninstaller")
+        for folder, names in ((ours, ["config.data", "file link", "folder link", "logs"]),
+                              (theirs, ["config.data", "logs"])):
+            t.eq(sorted(os.listdir(folder)), names, "left without /PURGE in " + folder)
+        install(t)
+        t.eq(quiet_uninstall(t, "/PURGE")[0], 0, "exit code of the uninstaller with /PURGE")
+        t.check(not os.path.exists(theirs), "the second profile's data folder stayed")
+        # A link is neither followed nor removed: it stays, with the folder holding it.
+        t.eq(sorted(os.listdir(ours)), ["file link", "folder link"], "left in our data folder")
+        for path, content in outside.items():
+            with open(path, "rb") as f:
+                t.eq(f.read(), content, "link target " + path)
+    finally:
+        t.reg_delete_key(profile, view=view)
+        shutil.rmtree(second, ignore_errors=True)
+
+
+@case("a Brindlex seen only among the processes, as one in another session is, makes setup "
+      "wait and say in which session and process")
+def _(t):
+    remove_installation(t)
+    install(t)
+    stand_in = os.path.join(t.tmp, "brindlex.exe")
+    shutil.copyfile(t.probe_exe, stand_in)
+    t.start_windows_program(stand_in, ["sleep", "120000"])
+    deadline = time.monotonic() + 30
+    while t.probe("memory", "brindlex.exe")[0] != 0:
+        t.check(time.monotonic() < deadline, "the stand-in did not start")
+        time.sleep(0.2)
+    waiting = t.start_windows_program(t.setup, ["/S"])
+    said = waiting.err.wait_until(lambda lines: [raw.decode(t.codec, "replace") for _, raw in lines], 60)
+    t.check(said and re.search(r"(session|会话) \d+.*(process|进程) \d+", said[0]),
+            "setup did not say where Brindlex runs: %r" % said)
+    t.check(waiting.running(), "setup did not wait")
+    t.eq(t.probe("kill", "brindlex.exe")[0], 0, "probe kill")
+    waiting.wait_exit(60, expect=0)
