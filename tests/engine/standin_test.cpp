@@ -188,7 +188,7 @@ TEST_F(StandIn, NamesTheProgramDoesNotUseReturnZeroValues) {
   // overflow it if a stub left it unbalanced.
   double sum = 0;
   for (int i = 0; i < 20; ++i) {
-    sum += reinterpret_cast<RealFn>(GetProcAddress(engine, "wkeGetZoomFactor"))(view_);
+    sum += reinterpret_cast<RealFn>(GetProcAddress(engine, "wkeGetMediaVolume"))(view_);
     sum += reinterpret_cast<DoubleFn>(GetProcAddress(engine, "jsToDouble"))(nullptr, 0);
   }
   EXPECT_EQ(sum, 0.0);
