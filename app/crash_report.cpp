@@ -51,12 +51,7 @@ struct CrashState {
 CrashState g_crash;
 
 WriteDumpFunction LoadDumpWriter() {
-  // From the system folder only, never one that happens to lie beside the program.
-  wchar_t path[MAX_PATH] = {};
-  const UINT length = GetSystemDirectoryW(path, MAX_PATH);
-  if (length == 0 || length + 13 >= MAX_PATH) return nullptr;
-  wcscat(path, L"\\dbghelp.dll");
-  HMODULE dbghelp = LoadLibraryW(path);  // kept for the life of the process
+  HMODULE dbghelp = Helper::LoadSystemLibrary(L"dbghelp.dll");
   if (!dbghelp) return nullptr;
   return reinterpret_cast<WriteDumpFunction>(GetProcAddress(dbghelp, "MiniDumpWriteDump"));
 }

@@ -30,5 +30,8 @@ std::string GetUninstallValue(const std::string& name);
 // Full path of a loaded module (null: the program's own file), however long; empty
 // on failure.
 std::wstring GetModuleFilePath(HMODULE module);
+// Loads name from the system folder only, never a copy that lies beside the program
+// or in the current folder; null when it is not there. Kept loaded for good.
+HMODULE LoadSystemLibrary(const wchar_t* name);
 
 }  // namespace Helper

@@ -1,6 +1,7 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <vector>
 
 #include "app/helper.h"
@@ -65,6 +66,15 @@ std::wstring GetModuleFilePath(HMODULE module) {
     if (size >= kLongestPath) return std::wstring();
     size = std::min(size * 2, kLongestPath);
   }
+}
+
+HMODULE LoadSystemLibrary(const wchar_t* name) {
+  wchar_t path[MAX_PATH] = {};
+  const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+  if (length == 0 || length + 1 + wcslen(name) >= MAX_PATH) return nullptr;
+  wcscat(path, L"\\");
+  wcscat(path, name);
+  return LoadLibraryW(path);
 }
 
 }  // namespace Helper

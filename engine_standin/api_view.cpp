@@ -92,6 +92,23 @@ STANDIN_EXPORT(void) wkeSetContextMenuEnabled(void* webView, bool enabled) {
   standin::Say("wkeSetContextMenuEnabled: %s", enabled ? "true" : "false");
 }
 
+STANDIN_EXPORT(void) wkeSetZoomFactor(void* webView, float factor) {
+  STANDIN_VIEW_OR_RETURN("wkeSetZoomFactor", webView);
+  // Refused outside what a page zoom can be (NaN included), as nothing sensible is drawn.
+  if (!(factor >= 0.1f && factor <= 10.0f)) {
+    standin::Say("wkeSetZoomFactor: %g refused", factor);
+    return;
+  }
+  view->zoomFactor = factor;
+  standin::Say("wkeSetZoomFactor: %.2f", factor);
+  standin::RepaintView(view);
+}
+
+STANDIN_EXPORT(float) wkeGetZoomFactor(void* webView) {
+  STANDIN_VIEW_OR_RETURN("wkeGetZoomFactor", webView, 0.0f);
+  return view->zoomFactor;
+}
+
 STANDIN_EXPORT(void) wkeSetCookieJarFullPath(void* webView, const wchar_t* path) {
   STANDIN_VIEW_OR_RETURN("wkeSetCookieJarFullPath", webView);
   view->cookieJarPath = path ? path : L"";

@@ -1,5 +1,6 @@
 #include "engine_standin/page.h"
 
+#include <cmath>
 #include <cstdlib>
 
 #include "engine_standin/bindings.h"
@@ -60,6 +61,10 @@ const char kPrelude[] = R"JS(
   Object.defineProperty(loc, 'search', { get: function () { return part(4); }, enumerable: true });
   Object.defineProperty(loc, 'hash', { get: function () { return part(5); }, enumerable: true });
   Object.defineProperty(loc, 'origin', { get: function () { return part(2) ? part(1) + '//' + part(2) : 'null'; }, enumerable: true });
+  function viewport(name) { return function () { return host.getViewport()[name]; }; }
+  Object.defineProperty(g, 'innerWidth', { get: viewport('width'), enumerable: true });
+  Object.defineProperty(g, 'innerHeight', { get: viewport('height'), enumerable: true });
+  Object.defineProperty(g, 'devicePixelRatio', { get: viewport('ratio'), enumerable: true });
   g.window = g;
   g.self = g;
   g.globalThis = g;
@@ -151,6 +156,7 @@ Page::Page(WebView* view, std::string url, std::string title, HWND timerWindow, 
   const duk_function_list_entry host[] = {
       {"getTitle", HostGetTitle, 0},     {"setTitle", HostSetTitle, 1},
       {"getUrl", HostGetUrl, 0},         {"navigate", HostNavigate, 1},
+      {"getViewport", HostGetViewport, 0},
       {"reportError", HostReportError, 1}, {nullptr, nullptr, 0}};
   duk_put_function_list(ctx, -1, host);
   duk_put_prop_string(ctx, -2, "host");
@@ -297,6 +303,22 @@ duk_ret_t Page::HostSetTitle(duk_context* ctx) {
 
 duk_ret_t Page::HostGetUrl(duk_context* ctx) {
   PushUtf8(ctx, FromContext(ctx)->url_);
+  return 1;
+}
+
+// The viewport in CSS pixels (the window's client area at the view's zoom) and the
+// device pixels per CSS pixel.
+duk_ret_t Page::HostGetViewport(duk_context* ctx) {
+  const WebView* view = FromContext(ctx)->view_;
+  RECT client = {};
+  if (view->hwnd) GetClientRect(view->hwnd, &client);
+  duk_push_object(ctx);
+  duk_push_int(ctx, static_cast<duk_int_t>(lroundf(client.right / view->zoomFactor)));
+  duk_put_prop_string(ctx, -2, "width");
+  duk_push_int(ctx, static_cast<duk_int_t>(lroundf(client.bottom / view->zoomFactor)));
+  duk_put_prop_string(ctx, -2, "height");
+  duk_push_number(ctx, view->zoomFactor);
+  duk_put_prop_string(ctx, -2, "ratio");
   return 1;
 }
 

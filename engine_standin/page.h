@@ -68,6 +68,7 @@ class Page {
   static duk_ret_t HostGetTitle(duk_context* ctx);
   static duk_ret_t HostSetTitle(duk_context* ctx);
   static duk_ret_t HostGetUrl(duk_context* ctx);
+  static duk_ret_t HostGetViewport(duk_context* ctx);
   static duk_ret_t HostNavigate(duk_context* ctx);
   static duk_ret_t HostReportError(duk_context* ctx);
   static duk_ret_t Console(duk_context* ctx);

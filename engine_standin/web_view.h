@@ -34,6 +34,9 @@ struct WebView {
   std::wstring cookieJarPath;
   std::wstring localStoragePath;
   bool contextMenuEnabled = true;
+  // CSS pixels are drawn this many device pixels wide; the page's viewport is the
+  // window's client area divided by it.
+  float zoomFactor = 1.0f;
   DocumentReadyCallback onDocumentReady = nullptr;
   void* documentReadyParam = nullptr;
   WindowClosingCallback onWindowClosing = nullptr;

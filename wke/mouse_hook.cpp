@@ -1,6 +1,7 @@
 #include "wke/mouse_hook.h"
 
 #include "app/log.h"
+#include "wke/display_dpi.h"
 
 HHOOK MouseHook::hook_ = nullptr;
 HWND MouseHook::target_ = nullptr;
@@ -35,7 +36,8 @@ LRESULT CALLBACK MouseHook::HookProc(int nCode, WPARAM wParam, LPARAM lParam) {
       RECT window = {};
       GetCursorPos(&cursor);
       GetWindowRect(target_, &window);
-      const RECT band = {window.left, window.top, window.right, window.top + kDragBandHeight};
+      const int bandHeight = DisplayDpi::Scale(kDragBandHeight, DisplayDpi::OfWindow(target_));
+      const RECT band = {window.left, window.top, window.right, window.top + bandHeight};
       if (!PtInRect(&band, cursor)) return 0;
       if (GetForegroundWindow() != target_) return 0;
       lastX_ = cursor.x;

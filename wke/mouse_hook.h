@@ -13,7 +13,8 @@ class MouseHook {
   MouseHook(const MouseHook&) = delete;
   MouseHook& operator=(const MouseHook&) = delete;
 
-  // Height of the band below the window's top edge where a press starts a drag.
+  // Height of the band below the window's top edge where a press starts a drag, at
+  // 96 DPI; it grows with the DPI the window is drawn at, as the page inside does.
   static constexpr int kDragBandHeight = 120;
 
   static LRESULT CALLBACK HookProc(int nCode, WPARAM wParam, LPARAM lParam);

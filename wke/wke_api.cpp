@@ -76,6 +76,10 @@ void wkeMoveToCenter(wkeWebView webView) {
   WKE_CALL_VOID(wkeMoveToCenter, (wkeWebView), webView);
 }
 
+void wkeSetZoomFactor(wkeWebView webView, float factor) {
+  WKE_CALL_VOID(wkeSetZoomFactor, (wkeWebView, float), webView, factor);
+}
+
 void wkeShowWindow(wkeWebView webView, bool show) {
   WKE_CALL_VOID(wkeShowWindow, (wkeWebView, bool), webView, show);
 }

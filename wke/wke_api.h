@@ -72,6 +72,8 @@ wkeWebView wkeCreateWebWindow(wkeWindowType type, HWND parent, int x, int y, int
 void wkeSetWindowTitleW(wkeWebView webView, const wchar_t* title);
 void wkeSetContextMenuEnabled(wkeWebView webView, bool enabled);
 void wkeMoveToCenter(wkeWebView webView);
+// Page zoom: CSS pixels are drawn this many device pixels wide (1 = 100 %).
+void wkeSetZoomFactor(wkeWebView webView, float factor);
 void wkeShowWindow(wkeWebView webView, bool show);
 void wkeDestroyWebWindow(wkeWebView webView);
 HWND wkeGetHostHWND(wkeWebView webView);

@@ -15,9 +15,11 @@
 #include "store/registry_helper.h"
 #include "sys/file_helper.h"
 #include "wke/custom_messages.h"
+#include "wke/display_dpi.h"
 #include "wke/modal_box.h"
 #include "wke/mouse_hook.h"
 #include "wke/origin_guard.h"
+#include "wke/window_scale.h"
 #include "wke/wke_function.h"
 
 namespace {
@@ -130,12 +132,17 @@ void WkeWindow::Init(bool rechargeFlag) {
 
 void WkeWindow::Create(HINSTANCE hInstance, unsigned short width, unsigned short height,
                        const char* url) {
-  webView = wkeCreateWebWindow(WKE_WINDOW_TYPE_TRANSPARENT, nullptr, 0, 0, width, height);
+  // The page lays out at width x height CSS pixels on every monitor: the window is
+  // that size times the scale of the monitor it opens on, and the engine zooms by it.
+  const UINT dpi = DisplayDpi::OfPoint(POINT{0, 0});
+  webView = wkeCreateWebWindow(WKE_WINDOW_TYPE_TRANSPARENT, nullptr, 0, 0,
+                               DisplayDpi::Scale(width, dpi), DisplayDpi::Scale(height, dpi));
   if (!webView) {
     LOG_ERROR("web window not created");
     return;
   }
   SetScriptCallView(webView);
+  WindowScale::ApplyZoom(webView, dpi);
 
   const std::wstring cacheDirectory = Helper::GetCachePath(std::wstring());
   wkeSetCookieJarFullPath(webView, cacheDirectory.c_str());
@@ -168,6 +175,9 @@ void WkeWindow::Create(HINSTANCE hInstance, unsigned short width, unsigned short
   wkeMoveToCenter(webView);
 
   HWND hwnd = wkeGetHostHWND(webView);
+  if (!WindowScale::FollowDpiChanges(webView, hwnd)) {
+    LOG_WARNING("the window will not follow moves to monitors of another DPI");
+  }
   HICON icon = LoadIconW(hInstance, MAKEINTRESOURCEW(kIconResourceId));
   PostMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
   PostMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));

@@ -503,3 +503,73 @@ def _(t):
     t.check(p.running(), "the program ended")
     code, out = t.probe("close", "Brindlex")
     p.wait_exit(15)
+
+
+# --- The monitor's scale ------------------------------------------------------------------
+
+# Where Wine takes the screen's logical pixels (DPI) from, at each program start.
+DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
+
+
+def screenshot(t, rect, name):
+    """The screen's rectangle (l, t, r, b) as a PNG beside the program; its path."""
+    path = os.path.join(os.path.dirname(t.exe), name)
+    geometry = "%dx%d%+d%+d" % (rect[2] - rect[0], rect[3] - rect[1], rect[0], rect[1])
+    subprocess.run(["import", "-window", "root", "-crop", geometry, "+repage", path],
+                   check=True, timeout=30)
+    return path
+
+
+def all_white(path, crop):
+    """Whether every pixel of the image's region crop ("WxH+X+Y") is white."""
+    out = subprocess.run(["convert", path, "-crop", crop, "-format", "%[fx:minima]", "info:"],
+                         check=True, timeout=30, stdout=subprocess.PIPE).stdout
+    return out.strip() == b"1"
+
+
+@case("at 96, 144 and 192 dpi the window, the engine's zoom and the drag band follow the scale")
+def _(t):
+    before = t.reg_get(DESKTOP_KEY, "LogPixels")
+    try:
+        for dpi in (96, 144, 192):
+            scale, at = dpi / 96, " at %d dpi" % dpi
+            t.reg_set(DESKTOP_KEY, "LogPixels", str(dpi), kind="REG_DWORD")
+            watcher = t.watch()
+            p = t.start("window/stay.html")
+            t.eq(p.wait_console("viewport"), [900, 600, scale],
+                 "page innerWidth, innerHeight, devicePixelRatio" + at)
+            zooms = [line for line in p.text().splitlines() if "wkeSetZoomFactor" in line]
+            t.eq(zooms, ["[standin] wkeSetZoomFactor: %.2f" % scale], "engine zoom" + at)
+            state = watcher.wait_state(lambda s: s["visible"], 15, "a visible window")
+            left, top, right, bottom = state["rect"]
+            width, height = right - left, bottom - top
+            t.eq((width, height), (900 * dpi // 96, 600 * dpi // 96), "window size" + at)
+            if dpi == 144:
+                # The page is drawn up to the window's bottom and right edges, once painted.
+                edges = ("%dx1+0+%d" % (width, height - 1), "1x%d+%d+0" % (height, width - 1))
+                deadline = time.monotonic() + 10
+                while True:
+                    shot = screenshot(t, state["rect"], "e2e-window-144dpi-%s.png" % t.prefix)
+                    filled = all(all_white(shot, crop) for crop in edges)
+                    if filled or time.monotonic() > deadline:
+                        break
+                    time.sleep(0.3)
+                print("screenshot at 144 dpi: " + shot)
+                t.check(filled, "page not drawn to the window's edges %s in %s" % (edges, shot))
+            code, out = t.probe("activate", "Brindlex")
+            t.check("activate: foreground" in out, "window not in the foreground: " + out)
+            # 120 px times the scale below the top edge is outside the band, 100 px inside.
+            x = left + 300 * dpi // 96
+            drag(x, top + 120 * dpi // 96, 50, 50)
+            t.eq(watcher.current()["rect"][:2], (left, top), "position after a press below the band")
+            drag(x, top + 100 * dpi // 96, 90, 40)
+            watcher.wait_state(lambda s: s["rect"][:2] in ((left + 90, top + 40), (left + 91, top + 40)),
+                               5, "the window dragged by (90, 40)" + at)
+            t.probe("close", "Brindlex")
+            p.wait_exit(15)
+            watcher.stop()
+    finally:
+        if before is None:
+            t.wine("reg", "delete", DESKTOP_KEY, "/v", "LogPixels", "/f")
+        else:
+            t.reg_set(DESKTOP_KEY, "LogPixels", str(int(before, 0)), kind="REG_DWORD")

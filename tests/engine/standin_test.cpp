@@ -9,6 +9,7 @@
 
 #include "tests/engine/engine_test_support.h"
 #include "wke/wke_api.h"
+#include "wke/window_scale.h"
 
 using enginetest::HttpServer;
 using enginetest::PumpFor;
@@ -171,6 +172,26 @@ TEST_F(StandIn, WebWindowIsARealBorderlessWindowOfTheGivenSize) {
   EXPECT_FALSE(IsWindow(hwnd));
 }
 
+// Windows sends WM_DPICHANGED when a per-monitor aware window moves to a monitor of
+// another DPI; Wine never does, so it is sent here as Windows would.
+TEST_F(StandIn, ProgramWindowTakesTheSuggestedRectangleAndZoomOnADpiChange) {
+  HWND hwnd = wkeGetHostHWND(view_);
+  ASSERT_TRUE(WindowScale::FollowDpiChanges(view_, hwnd));
+  RECT suggested = {40, 30, 40 + 480, 30 + 360};
+  const LPARAM rect = reinterpret_cast<LPARAM>(&suggested);
+  EXPECT_EQ(SendMessageW(hwnd, 0x02E0, MAKEWPARAM(144, 144), rect), 0);
+  RECT now = {};
+  GetWindowRect(hwnd, &now);
+  EXPECT_TRUE(EqualRect(&now, &suggested));
+  EXPECT_EQ(Text(wkeRunJS(view_, "innerWidth + 'x' + innerHeight + '@' + devicePixelRatio")),
+            "320x240@1.5");
+  // Every other message still reaches the engine's own window procedure.
+  wkeSetWindowTitleW(view_, L"followed");
+  wchar_t title[16] = {};
+  GetWindowTextW(hwnd, title, 16);
+  EXPECT_STREQ(title, L"followed");
+}
+
 TEST_F(StandIn, NamesTheProgramDoesNotUseReturnZeroValues) {
   HMODULE engine = GetModuleHandleW(enginetest::HostPath(ENGINE_TEST_STANDIN_DLL).c_str());
   ASSERT_NE(engine, nullptr);
@@ -188,7 +209,7 @@ TEST_F(StandIn, NamesTheProgramDoesNotUseReturnZeroValues) {
   // overflow it if a stub left it unbalanced.
   double sum = 0;
   for (int i = 0; i < 20; ++i) {
-    sum += reinterpret_cast<RealFn>(GetProcAddress(engine, "wkeGetZoomFactor"))(view_);
+    sum += reinterpret_cast<RealFn>(GetProcAddress(engine, "wkeGetMediaVolume"))(view_);
     sum += reinterpret_cast<DoubleFn>(GetProcAddress(engine, "jsToDouble"))(nullptr, 0);
   }
   EXPECT_EQ(sum, 0.0);
