@@ -75,6 +75,11 @@ def read_log(data):
             continue
         crash = Crash("log line %d" % number, int(m.group(1), 16), int(m.group(3)))
         crashes.append(crash)
+        if number == len(lines) or not FRAME_LINE.search(lines[number]):
+            # A program from before the stack lines: the place of the fault is all.
+            crash.frames = [describe(m.group(2)) or (None, 0)]
+            crash.end = "the log has no stack lines for this crash, only the place it failed"
+            continue
         while crash.end is None:
             if number == len(lines):
                 crash.end = "the log ends after frame %d" % (len(crash.frames) - 1)
@@ -87,7 +92,7 @@ def read_log(data):
             elif not frame:
                 crash.end = "log line %d holds no frame; the stack stops at frame %d" % (
                     number + 1, len(crash.frames) - 1)
-                break
+                break  # the line may begin the next crash
             elif int(frame.group(1)) != len(crash.frames) or not describe(frame.group(2)):
                 crash.end = "log line %d holds no readable frame %d (%r); the stack stops there" % (
                     number + 1, len(crash.frames), frame.group(2)[:60])
