@@ -32,8 +32,8 @@ CXXFILT = "i686-w64-mingw32-c++filt"
 FRAMES_MAX = 64
 
 CRASH_LINE = re.compile(r"unhandled exception (0x[0-9A-Fa-f]{8}) at (\S+) on thread (\d+)")
-FRAME_LINE = re.compile(r" stack frame (\d+): (.*?)\s*$")
-END_LINE = re.compile(r" stack ends after (\d+) frames: (.*?)\s*$")
+FRAME_LINE = re.compile(r"(?:^|\s)stack frame (\d+): (.*?)\s*$")
+END_LINE = re.compile(r"(?:^|\s)stack ends after (\d+) frames: (.*?)\s*$")
 MODULE_OFFSET = re.compile(r"^(.+)\+0x([0-9A-Fa-f]{1,8})$")
 BARE_ADDRESS = re.compile(r"^0x([0-9A-Fa-f]{8})$")
 
