@@ -12,7 +12,8 @@ frame pointers, through the stack memory the dump holds).
 SYMBOLS is the program's symbol file: the brindlex.dbg kept with the release, or an
 unstripped build of the program. Without it, brindlex.dbg beside FILE or in the current
 folder is used when there is one. Frames in the module named like the symbol file
-(brindlex.dbg: brindlex.exe) get function, file and line from i686-w64-mingw32-addr2line;
+(brindlex.dbg: brindlex.exe) get function, file and line from i686-w64-mingw32-addr2line,
+or, in the static libraries that carry no line tables, the nearest function symbol;
 every other frame keeps its module+offset.
 
 Exit status: 0 when a stack was shown (also one that had to stop early), 1 when FILE
@@ -21,6 +22,7 @@ holds no crash, 2 when FILE or SYMBOLS cannot be read.
 import os
 import re
 import shutil
+import bisect
 import struct
 import subprocess
 import sys
@@ -29,6 +31,7 @@ ADDR2LINE = "i686-w64-mingw32-addr2line"
 # addr2line's own -C takes the PE symbols' leading underscore off the DWARF names too,
 # which leaves them undemangled.
 CXXFILT = "i686-w64-mingw32-c++filt"
+NM = "i686-w64-mingw32-nm"
 FRAMES_MAX = 64
 
 CRASH_LINE = re.compile(r"unhandled exception (0x[0-9A-Fa-f]{8}) at (\S+) on thread (\d+)")
@@ -251,7 +254,32 @@ def names(symbols, addresses):
             i += 2
         else:
             i += 1
-    return demangle(found)
+    found = demangle(found)
+    missing = [a for a in addresses if not found.get(a)]
+    for address, name in nearest_symbols(symbols, missing).items():
+        found[address] = [(name, "?? (no line information)")]
+    return found
+
+
+def nearest_symbols(symbols, addresses):
+    """Names from the symbol table for code without line tables (the static runtime
+    and libraries): the function symbol at or before each address, plus the distance."""
+    if not addresses or shutil.which(NM) is None:
+        return {}
+    out = subprocess.run([NM, "-C", "-n", "--defined-only", symbols], stdout=subprocess.PIPE,
+                         stderr=subprocess.DEVNULL, universal_newlines=True, errors="replace")
+    starts, functions = [], []
+    for line in out.stdout.splitlines():
+        parts = line.split(" ", 2)
+        if len(parts) == 3 and parts[1] in ("T", "t") and not parts[2].startswith("."):
+            starts.append(int(parts[0], 16))
+            functions.append(parts[2])
+    named = {}
+    for address in addresses:
+        i = bisect.bisect_right(starts, address) - 1
+        if i >= 0:
+            named[address] = "%s+0x%X" % (functions[i], address - starts[i])
+    return named
 
 
 def demangle(found):

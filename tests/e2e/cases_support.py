@@ -126,7 +126,7 @@ def check_stacks(t, what, log_path, dump_path, symbols):
 
 # The function in which each way of failing raises its exception, and its caller.
 FAILING_CALLS = {"access-violation": ("WriteToBadAddress", "FailOnSecondThread"),
-                 "stack-overflow": ("Recurse", "Recurse"),
+                 "stack-overflow": ("__chkstk_ms", "Recurse"),  # the stack probe
                  "terminate": ("RaiseFatal", "OnTerminate"),
                  "pure-virtual": ("RaiseFatal", "__cxa_pure_virtual")}
 
