@@ -15,6 +15,7 @@
 #include "app/helper.h"
 #include "app/last_error.h"
 #include "app/log.h"
+#include "app/stack_walk.h"
 #include "app/unique_handle.h"
 
 namespace {
@@ -47,6 +48,8 @@ struct CrashState {
   volatile LONG claimed;  // by the first faulting thread; later faults only wait
   EXCEPTION_POINTERS* exception;
   DWORD faultingThreadId;
+  StackBounds faultingStack;
+  WalkedStack walk;  // too big for a stack that may have overflowed
 };
 CrashState g_crash;
 
@@ -83,6 +86,23 @@ DWORD WriteDump(const wchar_t* path) {
   return error ? error : ERROR_WRITE_FAULT;
 }
 
+// The lines after the crash line: the faulting thread's frames, then where the walk
+// stopped. Read by scripts/symbolize.sh.
+void LogFaultingStack() {
+  WalkStack(*g_crash.exception->ContextRecord, g_crash.faultingStack, &g_crash.walk);
+  for (int i = 0; i < g_crash.walk.count; ++i) {
+    char frame[96] = {};
+    DescribeCodeAddress(reinterpret_cast<const void*>(g_crash.walk.frames[i]), frame,
+                        sizeof(frame));
+    SetLastError(0);  // the walk's own calls are no part of the report
+    LOG_FINAL_ERROR("stack frame %d: %s", i, frame);
+  }
+  char end[160] = {};
+  DescribeStackWalkEnd(g_crash.walk, g_crash.faultingStack, end, sizeof(end));
+  SetLastError(0);
+  LOG_FINAL_ERROR("stack ends after %d frames: %s", g_crash.walk.count, end);
+}
+
 void ReportCrash() {
   const EXCEPTION_RECORD* record = g_crash.exception->ExceptionRecord;
   char where[96] = {};
@@ -108,6 +128,7 @@ void ReportCrash() {
                     record->ExceptionCode, where, g_crash.faultingThreadId, error,
                     pathText.c_str());
   }
+  LogFaultingStack();
 }
 
 unsigned __stdcall ReporterMain(void*) {
@@ -132,6 +153,7 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* exception) {
   }
   g_crash.exception = exception;
   g_crash.faultingThreadId = thread;
+  g_crash.faultingStack = CurrentThreadStackBounds();
   if (g_crash.reporterThreadId != 0 && thread != g_crash.reporterThreadId) {
     SetEvent(g_crash.wake);
     WaitForSingleObject(g_crash.reported, kCrashReportTimeoutMs);

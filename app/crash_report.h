@@ -1,7 +1,8 @@
 // Crash reports: an unhandled exception on any thread writes a minidump
 // "brindlex-<yyyymmdd-hhmmss>-<pid>.dmp" into the crash folder, keeps the newest
-// kCrashReportsKept of them, logs one error line naming the dump, and ends the process
-// with the exception code as its exit code, without any box.
+// kCrashReportsKept of them, logs one error line naming the dump followed by the
+// faulting thread's stack (see stack_walk.h), and ends the process with the exception
+// code as its exit code, without any box.
 //
 // The dump is written by a reporting thread that waits from installation on: the
 // faulting thread may have no stack left (a stack overflow) and only wakes it.

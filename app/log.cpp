@@ -113,7 +113,11 @@ void WriteLine(const char* message, LineKind kind = LineKind::kOrdinary) {
   line += message;
   line += '\n';
   if (kind == LineKind::kFinal) {
-    EnterBriefly(OutputLock());  // and never left: nothing may follow this line
+    // Never left: nothing but further final lines may follow. Those come from the
+    // same thread and need not wait again for a lock it holds or could not get.
+    static bool lockTried = false;
+    if (!lockTried) EnterBriefly(OutputLock());
+    lockTried = true;
   } else {
     EnterCriticalSection(OutputLock());
   }

@@ -19,9 +19,9 @@ void LogHeader(const char* level, const char* buildTime, const char* sourcePath,
                const char* functionSignature, int line);
 void LogMessage(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 void LogMessageW(const wchar_t* format, ...);
-// For the crash reporter: the process's last line. The output lock, which the crashed
-// thread may hold, is awaited only briefly, and it is kept afterwards, so that other
-// threads' lines cannot bury this one before the process ends.
+// For the crash reporter: the process's last lines. The output lock, which the crashed
+// thread may hold, is awaited only briefly, once, and it is kept afterwards, so that
+// other threads' lines cannot bury these before the process ends.
 void LogFinalMessage(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 
 // Copies every later line into <folder>\brindlex.log (see LogFile), after firstLine.

@@ -72,18 +72,63 @@ def write(path, data):
 
 
 def minidump(data):
-    """(exception code, its thread id, [every thread id]) read from a minidump."""
+    """(exception code, its thread id, {every thread id: its entry's offset}) read from a
+    minidump."""
     streams, directory = struct.unpack_from("<II", data, 8)
     code = thread = None
-    threads = []
+    threads = {}
     for i in range(streams):
         kind, _, rva = struct.unpack_from("<III", data, directory + 12 * i)
         if kind == 6:  # the exception stream
             thread, _, code = struct.unpack_from("<III", data, rva)
         elif kind == 3:  # the thread list: 48 bytes a thread, its id first
             count = struct.unpack_from("<I", data, rva)[0]
-            threads = [struct.unpack_from("<I", data, rva + 4 + 48 * n)[0] for n in range(count)]
+            threads = {struct.unpack_from("<I", data, rva + 4 + 48 * n)[0]: rva + 4 + 48 * n
+                       for n in range(count)}
     return code, thread, threads
+
+
+SYMBOLIZE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts",
+                         "symbolize.sh")
+
+
+def symbolize(t, path, symbols):
+    """The symbolizer's output and its frames as (module+offset, function or "")."""
+    run = subprocess.run([SYMBOLIZE, path, symbols], stdout=subprocess.PIPE,
+                         stderr=subprocess.STDOUT, universal_newlines=True)
+    t.eq(run.returncode, 0, "symbolize %s: %s" % (path, run.stdout))
+    frames = re.findall(r"^  #\d+ +(\S+)(?: +(.+?) at .*)?$", run.stdout, re.M)
+    return run.stdout, [(where.lower(), function) for where, function in frames]
+
+
+def crash_block(t, log, what):
+    """The crash line and its stack lines, which end the log."""
+    lines = log.rstrip(b"\r\n").split(b"\r\n")
+    start = max(n for n, line in enumerate(lines) if b"unhandled exception" in line)
+    stack = lines[start + 1:]
+    for n, line in enumerate(stack[:-1]):
+        t.check(re.search(rb"\]crash_report\.cpp:\d+ .* stack frame %d: \S+$" % n, line),
+                "%s: stack line %d: %r" % (what, n, line))
+    t.check(re.search(rb" stack ends after %d frames: \S" % (len(stack) - 1), stack[-1]),
+            "%s: last line %r" % (what, stack[-1]))
+    return lines[start], stack
+
+
+def check_stacks(t, what, log_path, dump_path, symbols):
+    """Log and dump, read by the symbolizer, show one stack; returns it."""
+    _, from_log = symbolize(t, log_path, symbols)
+    text, from_dump = symbolize(t, dump_path, symbols)
+    print("  %s, symbolized from the dump:\n%s" % (what, "\n".join(text.splitlines()[:12])))
+    t.eq([where for where, _ in from_dump], [where for where, _ in from_log],
+         what + ": frames from the dump and from the log")
+    return text, from_dump
+
+
+# The function in which each way of failing raises its exception, and its caller.
+FAILING_CALLS = {"access-violation": ("WriteToBadAddress", "FailOnSecondThread"),
+                 "stack-overflow": ("__chkstk_ms", "Recurse"),  # the stack probe
+                 "terminate": ("RaiseFatal", "OnTerminate"),
+                 "pure-virtual": ("RaiseFatal", "__cxa_pure_virtual")}
 
 
 FAILURES = (("access-violation", 0xC0000005), ("stack-overflow", 0xC00000FD),
@@ -112,11 +157,37 @@ def _(t):
         t.eq((code, faulting), (expected, thread), mode + ": exception code and thread in the dump")
         t.check(thread in threads, "%s: threads in the dump %r" % (mode, threads))
         t.check(len(data) < 8 << 20, "%s: a dump of %d bytes" % (mode, len(data)))
-        log = read(os.path.join(folder, "logs", "brindlex.log"))
-        last = log.rstrip(b"\r\n").rsplit(b"\r\n", 1)[-1]
+        log_path = os.path.join(folder, "logs", "brindlex.log")
+        line, _ = crash_block(t, read(log_path), mode)
         t.check(re.match(rb"\[error [\d:]{8}\]crash_report\.cpp:\d+ .*unhandled exception 0x%08X at "
                          rb"\S+\+0x[0-9A-F]+ on thread %d, crash report: [A-Z]:\\.*\\%s$"
-                         % (expected, thread, dumps[-1].encode()), last), "last line: %r" % last)
+                         % (expected, thread, dumps[-1].encode()), line), "crash line: %r" % line)
+        dump_path = os.path.join(folder, "crashes", dumps[-1])
+        text, frames = check_stacks(t, mode, log_path, dump_path, child)
+        named = [function for _, function in frames if function]
+        t.check(len(named) >= 2 and all(name in function for name, function in
+                                        zip(FAILING_CALLS[mode], named)),
+                "%s: failing function and its caller: %s" % (mode, text))
+        if mode == "stack-overflow":
+            t.check(len(frames) == 64 and "the limit of 64 frames" in text, text)
+        if mode != "access-violation":
+            continue
+        # A garbage frame in the log and a dump whose stack memory is cut short are read
+        # as far as they go.
+        garbled = os.path.join(folder, "garbled.log")
+        write(garbled, re.sub(rb"stack frame 1: \S+", b"stack frame 1: crash_test_child.exe+0xZZ",
+                              read(log_path)))
+        text, cut_frames = symbolize(t, garbled, child)
+        t.eq(cut_frames, frames[:1], "frames before the garbage one")
+        t.check("holds no readable frame 1 ('crash_test_child.exe+0xZZ'); the stack stops there"
+                in text, "garbage frame: " + text)
+        cut = bytearray(data)
+        struct.pack_into("<I", cut, threads[thread] + 32, 64)  # the stack memory's size
+        write(garbled + ".dmp", bytes(cut))
+        text, cut_frames = symbolize(t, garbled + ".dmp", child)
+        t.eq(cut_frames, frames[:len(cut_frames)], "frames of the cut dump")
+        t.check(re.search(r"stack ends after %d frames: frame pointer 0x[0-9A-F]{8} outside the "
+                          r"stack memory in the dump" % len(cut_frames), text), "cut dump: " + text)
 
 
 @case("a crash of the running program: a dump, a last log line naming it, the code as exit code")
@@ -136,10 +207,14 @@ def _(t):
     print("  %s: %d bytes" % (dumps[0], len(data)))
     t.eq(data[:4], b"MDMP", "dump signature")
     t.eq(minidump(data)[:2], (0xC0000005, thread), "exception code and thread in the dump")
-    last = log_bytes(p).rstrip(b"\r\n").rsplit(b"\r\n", 1)[-1]
+    line, stack = crash_block(t, log_bytes(p), "standard output")
     t.check(re.match(rb"\[error \d\d:\d\d:\d\d\]crash_report\.cpp:\d+ .*unhandled exception "
                      rb"0xC0000005 at 0x00000010 on thread %d, crash report: [A-Z]:\\.*"
-                     rb"\\Brindlex\\crashes\\%s$" % (thread, dumps[0].encode()), last),
-            "last line: %r" % last)
-    t.eq(read(cache(t, "logs", "brindlex.log")).rstrip(b"\r\n").rsplit(b"\r\n", 1)[-1], last,
-         "the log file's last line")
+                     rb"\\Brindlex\\crashes\\%s$" % (thread, dumps[0].encode()), line),
+            "crash line: %r" % line)
+    t.eq(crash_block(t, read(cache(t, "logs", "brindlex.log")), "log file"), (line, stack),
+         "the log file's crash line and stack")
+    # The thread was started at the bad address: no function of the program to name.
+    _, frames = check_stacks(t, "running program", cache(t, "logs", "brindlex.log"),
+                             cache(t, "crashes", dumps[0]), t.exe)
+    t.eq(frames[0], ("0x00000010", ""), "the first frame")

@@ -26,9 +26,16 @@ void SayFailingThread() {
   fflush(stdout);
 }
 
-unsigned __stdcall WriteToBadAddress(void*) {
-  SayFailingThread();
+// The fault happens inside a frame of its own (a call follows it), with its caller's
+// frame beneath: the stack the report shows is known.
+__attribute__((noinline)) void WriteToBadAddress() {
   *reinterpret_cast<volatile int*>(g_badAddress) = 1;
+  SayFailingThread();
+}
+
+__attribute__((noinline)) unsigned __stdcall FailOnSecondThread(void*) {
+  SayFailingThread();
+  WriteToBadAddress();
   return 0;
 }
 
@@ -40,7 +47,7 @@ int Recurse(int depth) {
 }
 
 [[noreturn]] __attribute__((noinline)) void Throw() { throw std::runtime_error("uncaught"); }
-void ThrowOutOfNoexcept() noexcept { Throw(); }
+__attribute__((noinline)) void ThrowOutOfNoexcept() noexcept { Throw(); }
 
 }  // namespace
 
@@ -70,7 +77,7 @@ int wmain(int argc, wchar_t** argv) {
   LOG_INFO("about to fail: %ls", mode.c_str());
   if (mode == L"access-violation") {
     HANDLE thread = reinterpret_cast<HANDLE>(
-        _beginthreadex(nullptr, 0, WriteToBadAddress, nullptr, 0, nullptr));
+        _beginthreadex(nullptr, 0, FailOnSecondThread, nullptr, 0, nullptr));
     WaitForSingleObject(thread, INFINITE);
     return 2;
   }
