@@ -51,6 +51,7 @@ using GetProxyForUrlFn = BOOL(WINAPI*)(HINTERNET, const wchar_t*, AutoProxyOptio
 // How long a configuration script or automatic detection may take before the
 // download goes direct.
 constexpr DWORD kScriptWaitMilliseconds = 5000;
+constexpr DWORD kDetectionRestMilliseconds = 10 * 60 * 1000;
 
 struct WinHttp {
   GetIeConfigFn getIeConfig = nullptr;
@@ -284,10 +285,20 @@ Route ForUrl(const std::string& url) {
   const IeProxyConfig& config = owner.config;
   std::string scheme, host;
   SchemeAndHost(url, &scheme, &host);
-  const bool scripted = config.autoDetect || (config.autoConfigUrl && *config.autoConfigUrl);
-  if (scripted) {
+  const bool hasScript = config.autoConfigUrl && *config.autoConfigUrl;
+  // Detection that found nothing is not tried again for a while: on a network
+  // without WPAD each try costs its full wait.
+  static volatile LONG detectionFailedAt = 0;
+  const LONG failedAt = InterlockedCompareExchange(&detectionFailedAt, 0, 0);
+  const bool detectionResting =
+      failedAt != 0 && GetTickCount() - static_cast<DWORD>(failedAt) < kDetectionRestMilliseconds;
+  if (hasScript || (config.autoDetect && !detectionResting)) {
     std::string why;
-    if (ProxyFromScript(url, config, &route.proxy, &why)) {
+    const bool answered = ProxyFromScript(url, config, &route.proxy, &why);
+    if (!hasScript) {
+      InterlockedExchange(&detectionFailedAt, answered ? 0 : static_cast<LONG>(GetTickCount() | 1));
+    }
+    if (answered) {
       route.fromWindows = true;
       route.how = config.autoConfigUrl && *config.autoConfigUrl ? "configuration script"
                                                                  : "automatic detection";
@@ -327,6 +338,7 @@ std::string WithoutCredentials(const std::string& proxy) {
 std::string Apply(void* curlHandle, const std::string& url) {
   CURL* handle = static_cast<CURL*>(curlHandle);
   const Route route = ForUrl(url);
+  SetLastError(0);  // the lines below report no failed system call
   if (!route.fromWindows) {
     // Windows names none: libcurl's own environment variables may.
     curl_easy_setopt(handle, CURLOPT_PROXY, static_cast<char*>(nullptr));

@@ -1,11 +1,14 @@
 """The page's "download" over HTTPS from a loopback server whose certificate comes
 from a test authority trusted only inside the test's Wine prefix."""
 import hashlib
+import json
 import os
 import re
+import struct
 import subprocess
 import sys
 import time
+import urllib.request
 
 from e2e import case, Route
 
@@ -44,6 +47,33 @@ class TlsServer:
     def stop(self):
         self.proc.kill()
         self.proc.wait()
+
+
+INTERNET_SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
+
+
+def internet_options(t, flags=None, proxy="", bypass=""):
+    """Sets the prefix's Internet Options proxy in both forms Windows keeps (flags 2:
+    fixed proxy), or removes it (flags None)."""
+    if flags is None:
+        values = [("\\Connections", "DefaultConnectionSettings", None, None)] + [
+            ("", name, None, None) for name in ("ProxyEnable", "ProxyServer", "ProxyOverride")]
+    else:
+        blob = struct.pack("<III", 0x46, 1, flags)
+        for text in (proxy, bypass, ""):
+            blob += struct.pack("<I", len(text)) + text.encode()
+        values = [("\\Connections", "DefaultConnectionSettings", "REG_BINARY",
+                   (blob + bytes(32)).hex()),
+                  ("", "ProxyEnable", "REG_DWORD", "1"),
+                  ("", "ProxyServer", "REG_SZ", proxy),
+                  ("", "ProxyOverride", "REG_SZ", bypass)]
+    for sub, name, kind, data in values:
+        key = INTERNET_SETTINGS + sub
+        if kind is None:
+            t.wine("reg", "delete", key, "/v", name, "/f")
+        else:
+            code, out = t.wine("reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f")
+            t.eq(code, 0, "setting %s: %s" % (name, out))
 
 
 def download(t, server, route, name):
@@ -185,3 +215,31 @@ def _(t):
             print("  attempt %d: exit 0 %.1fs after the close" % (attempt, took), flush=True)
     finally:
         tls.stop()
+
+
+@case("with a proxy in the Internet Options the start page and the download go through it")
+def _(t):
+    tls = TlsServer(t)
+    http = tls.ports["BRINDLEX_DL_HTTP"]
+    # Loopback goes through the proxy too, so the start page can show in its log; the
+    # proxy takes "files.test" to loopback, a name nothing else resolves. (Named by
+    # another name than the start page's host: Wine's WinHTTP sends a proxy whose
+    # name equals the target's a relative request.)
+    internet_options(t, 2, "localhost:%d" % tls.ports["BRINDLEX_DL_PROXY"], "<-loopback>")
+    url = "http://files.test:%d/body?size=120000&seed=23" % http
+    target = os.path.join(t.tmp, "proxied.bin")
+    try:
+        p = t.run("download/download.html", values={"URL": url, "PATH": t.winpath(target)})
+        opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+        proxied = json.load(opener.open("http://127.0.0.1:%d/proxied" % http))
+    finally:
+        internet_options(t)
+        tls.stop()
+    print("  proxy log: %r" % proxied, flush=True)
+    t.eq(p.value("finished"), 1, "finished value")
+    t.eq(open(target, "rb").read(), download_server.generated_body(120000, 23), "file")
+    start = "GET http://127.0.0.1:%d/" % t.args.port
+    t.check([r for r in proxied if r.startswith(start)], "start page not in the proxy's log")
+    t.check("GET " + url in proxied, "download not in the proxy's log")
+    t.check(p.log_has(r"start page goes through proxy localhost:%d \(fixed proxy\)"
+                      % tls.ports["BRINDLEX_DL_PROXY"]), "no log line of the start page's route")

@@ -24,7 +24,7 @@ shell file of "export NAME=port" lines (--ports-file). Routes:
   /goto?location=U[&status=C]   one redirect to U
   /proxied          JSON: the requests the forward proxy took, as "GET <url>" or
         "CONNECT <host:port>" lines
-  /proxy.pac?port=P  a configuration script: *.direct.test direct, the rest through
+  /proxy.pac?port=P  a configuration script: 127.* direct, the rest through
         the proxy on 127.0.0.1:P
 The forward proxy (BRINDLEX_DL_PROXY) takes any host name to 127.0.0.1 and logs each
 request; BRINDLEX_DL_PROXY_407 asks for credentials every time.
@@ -140,7 +140,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.send_body(200, json.dumps(proxied).encode())
         elif path == "/proxy.pac":
             script = ('function FindProxyForURL(url, host) {\n'
-                      '  if (shExpMatch(host, "*.direct.test")) return "DIRECT";\n'
+                      '  if (shExpMatch(host, "127.*")) return "DIRECT";\n'
                       '  return "PROXY 127.0.0.1:%s";\n}\n' % q.get("port", "0"))
             self.send_body(200, script.encode(),
                            extra=[("Content-Type", "application/x-ns-proxy-autoconfig")])

@@ -268,6 +268,16 @@ class DownloadTest : public testing::Test {
     return nlohmann::json::parse(text, nullptr, false);
   }
 
+  // The requests the forward proxy has taken so far ("GET <url>", "CONNECT <host:port>").
+  nlohmann::json ProxyLog() {
+    const std::wstring path = folder_.File(L"proxied.json");
+    CurlRequest::Instance().DownloadFile(Http("/proxied").c_str(), Narrow(path).c_str(),
+                                         nullptr, nullptr);
+    const std::string text = test_support::ReadBytes(path);
+    DeleteFileW(path.c_str());
+    return nlohmann::json::parse(text, nullptr, false);
+  }
+
   ScriptCallSink sink_;
   test_support::TempDir folder_;
 };
@@ -742,6 +752,109 @@ TEST_F(DownloadTest, ServerKnownOnlyToTheBuiltInRootsVerifies) {
   Run(Url("BRINDLEX_DL_HTTPS_BUILTIN_ROOT", "/body?size=80000&seed=14", "https"), path);
   EXPECT_TRUE(test_support::ReadBytes(path) == GeneratedBody(80000, 14));
   ExpectFullProgress(sink_, "p", "d");
+}
+
+// Sets the current user's Internet Options proxy in both forms Windows keeps (the
+// binary one WinHTTP reads and the named values), restoring them when it ends.
+class InternetOptionsProxy {
+ public:
+  // flags: 1 direct, 2 fixed proxy, 4 configuration script.
+  InternetOptionsProxy(DWORD flags, const std::string& proxy, const std::string& bypass,
+                       const std::string& script) {
+    RegCreateKeyExW(HKEY_CURRENT_USER, kSettings, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                    &settings_, nullptr);
+    RegCreateKeyExW(settings_, L"Connections", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                    &connections_, nullptr);
+    std::string blob;
+    auto dword = [&](DWORD value) { blob.append(reinterpret_cast<const char*>(&value), 4); };
+    dword(0x46);
+    dword(1);
+    dword(flags);
+    for (const std::string* text : {&proxy, &bypass, &script}) {
+      dword(static_cast<DWORD>(text->size()));
+      blob += *text;
+    }
+    blob.append(32, '\0');
+    RegSetValueExA(connections_, "DefaultConnectionSettings", 0, REG_BINARY,
+                   reinterpret_cast<const BYTE*>(blob.data()), static_cast<DWORD>(blob.size()));
+    const DWORD enable = (flags & 2) ? 1 : 0;
+    RegSetValueExA(settings_, "ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable), 4);
+    RegSetValueExA(settings_, "ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(proxy.c_str()),
+                   static_cast<DWORD>(proxy.size() + 1));
+    RegSetValueExA(settings_, "ProxyOverride", 0, REG_SZ,
+                   reinterpret_cast<const BYTE*>(bypass.c_str()), static_cast<DWORD>(bypass.size() + 1));
+  }
+  ~InternetOptionsProxy() {
+    RegDeleteValueW(connections_, L"DefaultConnectionSettings");
+    for (const wchar_t* name : {L"ProxyEnable", L"ProxyServer", L"ProxyOverride"}) {
+      RegDeleteValueW(settings_, name);
+    }
+    RegCloseKey(connections_);
+    RegCloseKey(settings_);
+  }
+  InternetOptionsProxy(const InternetOptionsProxy&) = delete;
+  InternetOptionsProxy& operator=(const InternetOptionsProxy&) = delete;
+
+ private:
+  static constexpr const wchar_t* kSettings =
+      L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+  HKEY settings_ = nullptr;
+  HKEY connections_ = nullptr;
+};
+
+// Downloads take the route Windows' Internet Options give: fixed proxy, per-scheme
+// form, bypass list, configuration script; a proxy that refuses ends the download.
+// The proxy takes every host name to loopback, so "files.test" loads only through it.
+TEST_F(DownloadTest, DownloadsTakeTheProxyOfTheInternetOptions) {
+  const std::string proxy = std::string("127.0.0.1:") + getenv("BRINDLEX_DL_PROXY");
+  const std::string refusing = std::string("127.0.0.1:") + getenv("BRINDLEX_DL_PROXY_407");
+  auto named = [](const char* variable, const std::string& route, const char* scheme,
+                  const char* host) {
+    return std::string(scheme) + "://" + host + ":" + getenv(variable) + route;
+  };
+  const std::string viaHttp = named("BRINDLEX_DL_HTTP", "/body?size=90000&seed=95", "http", "files.test");
+  const std::string viaHttps =
+      named("BRINDLEX_DL_HTTPS", "/body?size=90000&seed=95", "https", "files.test");
+  const std::string direct = Body(90000, 95);
+  const std::string script = Http("/proxy.pac?port=") + getenv("BRINDLEX_DL_PROXY");
+  struct Case {
+    DWORD flags; std::string proxy, bypass, script, url; int finished; std::string proxied;
+  };
+  const Case cases[] = {
+      {2, proxy, "<local>", "", viaHttp, 1, "GET " + viaHttp},
+      {2, proxy, "<local>", "", viaHttps, 1, "CONNECT files.test:" + std::string(getenv("BRINDLEX_DL_HTTPS"))},
+      {2, refusing, "<-loopback>;127.0.0.*", "", direct, 1, ""},  // bypassed: direct
+      {2, "http=" + proxy + ";https=" + refusing, "", "", viaHttp, 1, "GET " + viaHttp},
+      {2, "http=" + proxy + ";https=" + refusing, "", "", viaHttps, 0, ""},  // 407 on CONNECT
+      {2, refusing, "", "", viaHttp, 0, ""},                                   // 407 on GET
+      {4, "", "", script, viaHttp, 1, "GET " + viaHttp},
+      {4, "", "", script, direct, 1, ""},  // the script answers DIRECT
+  };
+  const std::wstring path = folder_.File(L"proxied.bin");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.proxy + " " + c.url);
+    ASSERT_TRUE(test_support::WriteBytes(path, "previous program"));
+    nlohmann::json before = ProxyLog();
+    std::string log;
+    {
+      const InternetOptionsProxy options(c.flags, c.proxy, c.bypass, c.script);
+      log = Direct(c.url, path);
+    }
+    nlohmann::json after = ProxyLog();
+    std::vector<std::string> taken(after.begin() + before.size(), after.end());
+    EXPECT_EQ(sink_.Numbers("d"), std::vector<long>{c.finished}) << log;
+    if (c.finished) {
+      EXPECT_TRUE(test_support::ReadBytes(path) == GeneratedBody(90000, 95));
+      EXPECT_EQ(taken, c.proxied.empty() ? std::vector<std::string>{}
+                                         : std::vector<std::string>{c.proxied});
+    } else {
+      EXPECT_EQ(test_support::ReadBytes(path), "previous program");
+      EXPECT_NE(log.find("download not saved, the proxy " + refusing +
+                         " asked for credentials (status 407): " + c.url),
+                std::string::npos) << log;
+    }
+  }
+  EXPECT_TRUE(NoPartFiles());
 }
 
 // Lets downloads run again when a test that stopped them ends.
