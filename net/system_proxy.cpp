@@ -48,9 +48,6 @@ using CloseFn = BOOL(WINAPI*)(HINTERNET);
 using SetTimeoutsFn = BOOL(WINAPI*)(HINTERNET, int, int, int, int);
 using GetProxyForUrlFn = BOOL(WINAPI*)(HINTERNET, const wchar_t*, AutoProxyOptions*, ProxyInfo*);
 
-// How long a configuration script or automatic detection may take before the
-// download goes direct.
-constexpr DWORD kScriptWaitMilliseconds = 5000;
 constexpr DWORD kDetectionRestMilliseconds = 10 * 60 * 1000;
 
 struct WinHttp {
@@ -190,8 +187,8 @@ DWORD WINAPI RunScriptJob(void* parameter) {
 
 // Asks the configuration script (or automatic detection) for the proxy of `url`.
 // False when it gave no answer in time.
-bool ProxyFromScript(const std::string& url, const IeProxyConfig& config, std::string* proxy,
-                     std::string* why) {
+bool ProxyFromScript(const std::string& url, const IeProxyConfig& config, DWORD wait,
+                     std::string* proxy, std::string* why) {
   const WinHttp& api = Library();
   if (!api.open || !api.close || !api.getProxyForUrl) {
     *why = "winhttp.dll lacks WinHttpGetProxyForUrl";
@@ -214,12 +211,12 @@ bool ProxyFromScript(const std::string& url, const IeProxyConfig& config, std::s
     *why = "no thread for the configuration script";
     return false;
   }
-  const DWORD waited = WaitForSingleObject(thread, kScriptWaitMilliseconds);
+  const DWORD waited = WaitForSingleObject(thread, wait);
   CloseHandle(thread);
   bool answered = false;
   if (waited != WAIT_OBJECT_0) {
     char text[64];
-    snprintf(text, sizeof(text), "no answer within %lu ms", kScriptWaitMilliseconds);
+    snprintf(text, sizeof(text), "no answer within %lu ms", wait);
     *why = text;
   } else if (!job->answered) {
     char text[64];
@@ -277,7 +274,7 @@ bool Bypassed(const std::string& bypassList, const std::string& host) {
   return false;
 }
 
-Route ForUrl(const std::string& url) {
+Route ForUrl(const std::string& url, unsigned long scriptWaitMilliseconds) {
   Route route;
   const WinHttp& api = Library();
   IeConfigOwner owner;
@@ -294,7 +291,7 @@ Route ForUrl(const std::string& url) {
       failedAt != 0 && GetTickCount() - static_cast<DWORD>(failedAt) < kDetectionRestMilliseconds;
   if (hasScript || (config.autoDetect && !detectionResting)) {
     std::string why;
-    const bool answered = ProxyFromScript(url, config, &route.proxy, &why);
+    const bool answered = ProxyFromScript(url, config, scriptWaitMilliseconds, &route.proxy, &why);
     if (!hasScript) {
       InterlockedExchange(&detectionFailedAt, answered ? 0 : static_cast<LONG>(GetTickCount() | 1));
     }

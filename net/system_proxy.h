@@ -13,8 +13,12 @@ struct Route {
   std::string how;           // for the log: "fixed", "script", "detected", "bypass"...
 };
 
+// How long a configuration script or automatic detection may take before the
+// address goes direct.
+constexpr unsigned long kScriptWaitMilliseconds = 5000;
+
 // Windows' choice for one http(s) address.
-Route ForUrl(const std::string& url);
+Route ForUrl(const std::string& url, unsigned long scriptWaitMilliseconds = kScriptWaitMilliseconds);
 
 // Picks the entry of a fixed proxy setting that serves `scheme` ("host:port", or
 // "http=host:port;https=host:port"); empty when no entry does.

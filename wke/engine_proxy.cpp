@@ -7,9 +7,15 @@
 #include "app/log.h"
 #include "net/system_proxy.h"
 
+namespace {
+constexpr unsigned long kStartPageScriptWaitMilliseconds = 1500;
+}  // namespace
+
 void ApplySystemProxyToView(wkeWebView webView, const char* startUrl) {
   if (!webView || !startUrl) return;
-  const SystemProxy::Route route = SystemProxy::ForUrl(startUrl);
+  // The window waits for this: a configuration script gets a shorter time than a
+  // download's.
+  const SystemProxy::Route route = SystemProxy::ForUrl(startUrl, kStartPageScriptWaitMilliseconds);
   if (route.proxy.empty()) return;
   // "[scheme://][user:password@]host:port": the engine takes host and port apart.
   std::string address = SystemProxy::WithoutCredentials(route.proxy);
