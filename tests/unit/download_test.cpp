@@ -258,21 +258,12 @@ class DownloadTest : public testing::Test {
     return log.Text();
   }
 
-  // What the server saw of download `id`: its requests and the body bytes it sent.
-  nlohmann::json Served(const std::string& id) {
-    const std::wstring path = folder_.File(L"served.json");
-    CurlRequest::Instance().DownloadFile(Http("/served?id=" + id).c_str(),
-                                         Narrow(path).c_str(), nullptr, nullptr);
-    const std::string text = test_support::ReadBytes(path);
-    DeleteFileW(path.c_str());
-    return nlohmann::json::parse(text, nullptr, false);
-  }
-
-  // The requests the forward proxy has taken so far ("GET <url>", "CONNECT <host:port>").
-  nlohmann::json ProxyLog() {
-    const std::wstring path = folder_.File(L"proxied.json");
-    CurlRequest::Instance().DownloadFile(Http("/proxied").c_str(), Narrow(path).c_str(),
-                                         nullptr, nullptr);
+  // A JSON route of the server: /served?id= (the requests of one download and the
+  // body bytes sent) or /proxied (the requests the forward proxy took).
+  nlohmann::json ServerJson(const std::string& route) {
+    const std::wstring path = folder_.File(L"server.json");
+    CurlRequest::Instance().DownloadFile(Http(route).c_str(), Narrow(path).c_str(), nullptr,
+                                         nullptr);
     const std::string text = test_support::ReadBytes(path);
     DeleteFileW(path.c_str());
     return nlohmann::json::parse(text, nullptr, false);
@@ -650,7 +641,7 @@ TEST_F(DownloadTest, CutTransfersResumeWithRangeAndIfRange) {
     ExpectFullProgress(sink_, "p", "d");
     EXPECT_EQ(Occurrences(log, "download cut short ("), 2u) << log;
     EXPECT_NE(log.find("attempt 2 of 5: http://127.0.0.1:"), std::string::npos) << log;
-    const nlohmann::json served = Served(id);
+    const nlohmann::json served = ServerJson("/served?id=" + id);
     ASSERT_EQ(served["requests"].size(), 3u) << served.dump();
     for (size_t i = 1; i < 3; ++i) {
       const std::string range = served["requests"][i]["range"].get<std::string>();
@@ -703,7 +694,7 @@ TEST_F(DownloadTest, ConnectionThatKeepsBreakingGivesUpAfterFiveResumes) {
     EXPECT_NE(log.find("attempt " + std::to_string(attempt) + " of 5"), std::string::npos) << log;
   }
   EXPECT_EQ(Occurrences(log, "download cut short ("), 5u) << log;
-  EXPECT_EQ(Served("broken")["requests"].size(), 6u);
+  EXPECT_EQ(ServerJson("/served?id=broken")["requests"].size(), 6u);
 }
 
 // Redirects are followed up to ten; one from https to http, to another scheme, or
@@ -755,34 +746,27 @@ TEST_F(DownloadTest, ServerKnownOnlyToTheBuiltInRootsVerifies) {
 }
 
 // Sets the current user's Internet Options proxy in both forms Windows keeps (the
-// binary one WinHTTP reads and the named values), restoring them when it ends.
+// binary one WinHTTP reads and the named values) until it ends. flags: 2 fixed
+// proxy, 4 configuration script.
 class InternetOptionsProxy {
  public:
-  // flags: 1 direct, 2 fixed proxy, 4 configuration script.
   InternetOptionsProxy(DWORD flags, const std::string& proxy, const std::string& bypass,
                        const std::string& script) {
-    RegCreateKeyExW(HKEY_CURRENT_USER, kSettings, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                    &settings_, nullptr);
+    RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
+                    0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &settings_, nullptr);
     RegCreateKeyExW(settings_, L"Connections", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                     &connections_, nullptr);
     std::string blob;
-    auto dword = [&](DWORD value) { blob.append(reinterpret_cast<const char*>(&value), 4); };
-    dword(0x46);
-    dword(1);
-    dword(flags);
+    for (DWORD value : {DWORD{0x46}, DWORD{1}, flags}) blob.append(reinterpret_cast<char*>(&value), 4);
     for (const std::string* text : {&proxy, &bypass, &script}) {
-      dword(static_cast<DWORD>(text->size()));
-      blob += *text;
+      const DWORD size = static_cast<DWORD>(text->size());
+      blob.append(reinterpret_cast<const char*>(&size), 4).append(*text);
     }
     blob.append(32, '\0');
-    RegSetValueExA(connections_, "DefaultConnectionSettings", 0, REG_BINARY,
-                   reinterpret_cast<const BYTE*>(blob.data()), static_cast<DWORD>(blob.size()));
-    const DWORD enable = (flags & 2) ? 1 : 0;
-    RegSetValueExA(settings_, "ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable), 4);
-    RegSetValueExA(settings_, "ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(proxy.c_str()),
-                   static_cast<DWORD>(proxy.size() + 1));
-    RegSetValueExA(settings_, "ProxyOverride", 0, REG_SZ,
-                   reinterpret_cast<const BYTE*>(bypass.c_str()), static_cast<DWORD>(bypass.size() + 1));
+    Set(connections_, "DefaultConnectionSettings", REG_BINARY, blob);
+    Set(settings_, "ProxyEnable", REG_DWORD, std::string((flags & 2) ? "\1" : "\0", 1) + std::string(3, '\0'));
+    Set(settings_, "ProxyServer", REG_SZ, proxy + '\0');
+    Set(settings_, "ProxyOverride", REG_SZ, bypass + '\0');
   }
   ~InternetOptionsProxy() {
     RegDeleteValueW(connections_, L"DefaultConnectionSettings");
@@ -792,12 +776,12 @@ class InternetOptionsProxy {
     RegCloseKey(connections_);
     RegCloseKey(settings_);
   }
-  InternetOptionsProxy(const InternetOptionsProxy&) = delete;
-  InternetOptionsProxy& operator=(const InternetOptionsProxy&) = delete;
 
  private:
-  static constexpr const wchar_t* kSettings =
-      L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+  static void Set(HKEY key, const char* name, DWORD type, const std::string& data) {
+    RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                   static_cast<DWORD>(data.size()));
+  }
   HKEY settings_ = nullptr;
   HKEY connections_ = nullptr;
 };
@@ -834,13 +818,13 @@ TEST_F(DownloadTest, DownloadsTakeTheProxyOfTheInternetOptions) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.proxy + " " + c.url);
     ASSERT_TRUE(test_support::WriteBytes(path, "previous program"));
-    nlohmann::json before = ProxyLog();
+    nlohmann::json before = ServerJson("/proxied");
     std::string log;
     {
       const InternetOptionsProxy options(c.flags, c.proxy, c.bypass, c.script);
       log = Direct(c.url, path);
     }
-    nlohmann::json after = ProxyLog();
+    nlohmann::json after = ServerJson("/proxied");
     std::vector<std::string> taken(after.begin() + before.size(), after.end());
     EXPECT_EQ(sink_.Numbers("d"), std::vector<long>{c.finished}) << log;
     if (c.finished) {
