@@ -5,11 +5,13 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "app/log.h"
+#include "net/running_downloads.h"
 
 namespace {
 
@@ -211,7 +213,13 @@ bool ProxyFromScript(const std::string& url, const IeProxyConfig& config, DWORD 
     *why = "no thread for the configuration script";
     return false;
   }
-  const DWORD waited = WaitForSingleObject(thread, wait);
+  // In slices, so that a download of a program that is ending does not hold its exit.
+  const DWORD start = GetTickCount();
+  DWORD waited = WAIT_TIMEOUT;
+  while (waited == WAIT_TIMEOUT && GetTickCount() - start < wait &&
+         !RunningDownloads::StopRequested()) {
+    waited = WaitForSingleObject(thread, std::min<DWORD>(100, wait - (GetTickCount() - start)));
+  }
   CloseHandle(thread);
   bool answered = false;
   if (waited != WAIT_OBJECT_0) {
