@@ -1,6 +1,7 @@
 // Engine life cycle exports.
 #include "engine_standin/bindings.h"
 #include "engine_standin/engine_window.h"
+#include "engine_standin/fetch.h"
 #include "engine_standin/page.h"
 #include "engine_standin/standin.h"
 #include "engine_standin/thread_guard.h"
@@ -11,6 +12,13 @@ STANDIN_EXPORT(void) wkeInitializeEx(const void* settings) {
   if (!standin::AdoptUiThread()) return;
   standin::CreateEngineWindow();
   standin::Say("wkeInitializeEx(settings %s)", settings ? "given" : "null");
+}
+
+STANDIN_EXPORT(void) wkeSetProxy(const standin::EngineProxy* proxy) {
+  STANDIN_UI_ONLY("wkeSetProxy");
+  standin::GlobalProxy() = standin::ProxyText(proxy);
+  standin::Say("wkeSetProxy: %s",
+               standin::GlobalProxy().empty() ? "none" : standin::GlobalProxy().c_str());
 }
 
 STANDIN_EXPORT(void) wkeFinalize() {

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "engine_standin/document_loader.h"
+#include "engine_standin/fetch.h"
 #include "engine_standin/standin.h"
 #include "engine_standin/text.h"
 #include "engine_standin/thread_guard.h"
@@ -107,6 +108,12 @@ STANDIN_EXPORT(void) wkeSetZoomFactor(void* webView, float factor) {
 STANDIN_EXPORT(float) wkeGetZoomFactor(void* webView) {
   STANDIN_VIEW_OR_RETURN("wkeGetZoomFactor", webView, 0.0f);
   return view->zoomFactor;
+}
+
+STANDIN_EXPORT(void) wkeSetViewProxy(void* webView, const standin::EngineProxy* proxy) {
+  STANDIN_VIEW_OR_RETURN("wkeSetViewProxy", webView);
+  view->proxy = standin::ProxyText(proxy);
+  standin::Say("wkeSetViewProxy: %s", view->proxy.empty() ? "none" : view->proxy.c_str());
 }
 
 STANDIN_EXPORT(void) wkeSetCookieJarFullPath(void* webView, const wchar_t* path) {

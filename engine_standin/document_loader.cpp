@@ -15,6 +15,8 @@ void Fetch(WebView* view, FetchPurpose purpose, size_t scriptIndex, const std::s
   request->purpose = purpose;
   request->scriptIndex = scriptIndex;
   request->url = url;
+  request->proxy = view->proxy.empty() ? GlobalProxy() : view->proxy;
+  if (!request->proxy.empty()) Say("fetching %s through proxy %s", url.c_str(), request->proxy.c_str());
   StartFetch(EngineWindow(), std::move(request));
 }
 

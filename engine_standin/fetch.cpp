@@ -2,6 +2,7 @@
 
 #include <winhttp.h>
 
+#include <cstring>
 #include <vector>
 
 #include "engine_standin/standin.h"
@@ -85,8 +86,11 @@ bool GetOnce(const std::string& url, FetchResult* job, std::string* redirect) {
   if (hash != std::wstring::npos) object.resize(hash);
   if (object.empty()) object = L"/";
 
-  InternetHandle session(WinHttpOpen(L"BrindlexStandin/1.0", WINHTTP_ACCESS_TYPE_NO_PROXY,
-                                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+  const std::wstring proxy = Utf8ToWide(job->proxy);
+  InternetHandle session(WinHttpOpen(
+      L"BrindlexStandin/1.0",
+      proxy.empty() ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
+      proxy.empty() ? WINHTTP_NO_PROXY_NAME : proxy.c_str(), WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session.handle) {
     job->error = ErrorText("WinHttpOpen", GetLastError());
     return false;
@@ -195,6 +199,17 @@ DWORD WINAPI FetchThread(void* parameter) {
 }
 
 }  // namespace
+
+std::string ProxyText(const EngineProxy* proxy) {
+  if (!proxy || proxy->type != 1 || proxy->hostname[0] == '\0' || proxy->port == 0) return "";
+  const std::string host(proxy->hostname, strnlen(proxy->hostname, sizeof(proxy->hostname)));
+  return host + ":" + std::to_string(proxy->port);
+}
+
+std::string& GlobalProxy() {
+  static std::string proxy;
+  return proxy;
+}
 
 void StartFetch(HWND notify, std::unique_ptr<FetchResult> request) {
   request->notify = notify;

@@ -22,6 +22,7 @@ struct FetchResult {
   FetchPurpose purpose = FetchPurpose::kDocument;
   size_t scriptIndex = 0;
   std::string url;
+  std::string proxy;  // "host:port" of an HTTP proxy, empty for a direct connection
   // Result.
   bool ok = false;
   int status = 0;         // HTTP status, 0 for file URLs and failures
@@ -33,5 +34,19 @@ struct FetchResult {
 // Starts the fetch on a detached worker, which posts kMsgFetched with the result to
 // `notify`. When the worker cannot be started, the failed result is posted at once.
 void StartFetch(HWND notify, std::unique_ptr<FetchResult> request);
+
+// The engine's wkeProxy record (208 bytes on i686).
+struct EngineProxy {
+  int type;  // 0 none, 1 HTTP; the SOCKS kinds are not served here
+  char hostname[100];
+  unsigned short port;
+  char username[50];
+  char password[50];
+};
+static_assert(sizeof(EngineProxy) == 208, "the engine's wkeProxy layout");
+// "host:port" for an HTTP proxy record, empty for none (or a kind not served).
+std::string ProxyText(const EngineProxy* proxy);
+// The process-wide proxy of wkeSetProxy.
+std::string& GlobalProxy();
 
 }  // namespace standin

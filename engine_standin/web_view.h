@@ -32,6 +32,7 @@ struct WebView {
   size_t nextScript = 0;
   std::deque<std::string> consoleLines;
   std::wstring cookieJarPath;
+  std::string proxy;  // "host:port" of wkeSetViewProxy; empty: the process-wide one
   std::wstring localStoragePath;
   bool contextMenuEnabled = true;
   // CSS pixels are drawn this many device pixels wide; the page's viewport is the

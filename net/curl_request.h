@@ -24,6 +24,11 @@ struct TransferLimits {
   long connectTimeoutSeconds = 30;
   long lowSpeedBytesPerSecond = 1;  // slower than this ...
   long lowSpeedSeconds = 60;        // ... for this long aborts
+  // A transfer cut short is resumed this many times, the pauses doubling from the
+  // first one (1, 2, 4, 8, 16 s).
+  int resumeAttempts = 5;
+  DWORD firstResumePauseMilliseconds = 1000;
+  int maxRedirects = 10;
 };
 
 class CurlRequest {
@@ -39,7 +44,9 @@ class CurlRequest {
   // thread calls this last.
   static void ReleaseThreadState();
 
-  // Blocking. The body goes to a private file beside `path`, which replaces `path`
+  // Blocking. Follows redirects (never from https to http) and resumes a transfer
+  // that the network cut short, asking for the rest of the same entity.
+  // The body goes to a private file beside `path`, which replaces `path`
   // only when the transfer completed with a 2xx status and the disk took every byte;
   // an empty 2xx body removes `path`. Anything else leaves `path` as it was. Then
   // posts the finished call "<name>(1|0)" to the task's window. `progress` (may be
@@ -53,6 +60,7 @@ class CurlRequest {
                     void* user, const TransferLimits& limits);
 };
 
-// libcurl's write function: `file` is the download's PartFile. Returns the bytes the
-// file took, fewer than size * count when the disk took less, which ends the transfer.
-size_t WriteToFileCallback(char* data, size_t size, size_t count, void* file);
+// libcurl's write function: `transfer` is the download's state. A body that is the
+// file's goes to its part file; returns the bytes the file took, fewer than
+// size * count when the disk took less, which ends the transfer.
+size_t WriteToFileCallback(char* data, size_t size, size_t count, void* transfer);

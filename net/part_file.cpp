@@ -103,6 +103,18 @@ void PartFile::Fail() {
   if (error_ == 0) error_ = ERROR_WRITE_FAULT;
 }
 
+bool PartFile::Restart() {
+  if (error_ || !valid()) return false;
+  buffered_ = 0;
+  LARGE_INTEGER start = {};
+  if (!SetFilePointerEx(file_, start, nullptr, FILE_BEGIN) || !SetEndOfFile(file_)) {
+    Fail();
+    return false;
+  }
+  stored_ = 0;
+  return true;
+}
+
 bool PartFile::Finish() {
   if (!valid()) return false;
   if (!error_) Flush();

@@ -29,6 +29,11 @@ class PartFile {
   bool Finish();
   // Bytes the disk has taken so far.
   long long size() const { return stored_; }
+  // Bytes taken so far, buffered ones included: where the next block goes.
+  long long written() const { return stored_ + static_cast<long long>(buffered_); }
+  // Empties the file for a body that starts over. False (error() set) when the disk
+  // refused; the file then takes no more blocks.
+  bool Restart();
   DWORD error() const { return error_; }
 
   // Replaces the target with the finished file, waiting briefly while someone else

@@ -96,6 +96,14 @@ void wkeSetCookieJarFullPath(wkeWebView webView, const wchar_t* path) {
   WKE_CALL_VOID(wkeSetCookieJarFullPath, (wkeWebView, const wchar_t*), webView, path);
 }
 
+void wkeSetViewProxyOrGlobal(wkeWebView webView, const wkeProxy* proxy) {
+  if (WkeApi.wkeSetViewProxy) {
+    WKE_CALL_VOID(wkeSetViewProxy, (wkeWebView, const wkeProxy*), webView, proxy);
+  } else {
+    WKE_CALL_VOID(wkeSetProxy, (const wkeProxy*), proxy);
+  }
+}
+
 void wkeSetLocalStorageFullPath(wkeWebView webView, const wchar_t* path) {
   WKE_CALL_VOID(wkeSetLocalStorageFullPath, (wkeWebView, const wchar_t*), webView, path);
 }

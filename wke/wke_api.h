@@ -41,6 +41,25 @@ enum wkeWindowType : int {
 
 struct wkeSettings;  // the program always passes null
 
+enum wkeProxyType : int {
+  WKE_PROXY_NONE = 0,
+  WKE_PROXY_HTTP = 1,
+  WKE_PROXY_SOCKS4 = 2,
+  WKE_PROXY_SOCKS4A = 3,
+  WKE_PROXY_SOCKS5 = 4,
+  WKE_PROXY_SOCKS5HOSTNAME = 5,
+};
+
+// The engine's proxy setting (208 bytes with the i686 toolchain).
+struct wkeProxy {
+  wkeProxyType type;
+  char hostname[100];
+  unsigned short port;
+  char username[50];
+  char password[50];
+};
+static_assert(sizeof(wkeProxy) == 208, "wkeProxy must keep the engine's layout");
+
 // Callback forms (all cdecl).
 using wkeDocumentReadyCallback = void(__cdecl*)(wkeWebView webView, void* param);
 using wkeWindowClosingCallback = bool(__cdecl*)(wkeWebView webView, void* param);
@@ -78,6 +97,9 @@ void wkeShowWindow(wkeWebView webView, bool show);
 void wkeDestroyWebWindow(wkeWebView webView);
 HWND wkeGetHostHWND(wkeWebView webView);
 void wkeSetCookieJarFullPath(wkeWebView webView, const wchar_t* path);
+// The proxy for the view's own loads; the process-wide setting where the engine lacks
+// the per-view call.
+void wkeSetViewProxyOrGlobal(wkeWebView webView, const wkeProxy* proxy);
 void wkeSetLocalStorageFullPath(wkeWebView webView, const wchar_t* path);
 void wkeSetDebugConfig(wkeWebView webView, const char* name, const char* value);
 void wkeLoadURL(wkeWebView webView, const utf8* url);

@@ -16,6 +16,7 @@
 #include "sys/file_helper.h"
 #include "wke/custom_messages.h"
 #include "wke/display_dpi.h"
+#include "wke/engine_proxy.h"
 #include "wke/modal_box.h"
 #include "wke/mouse_hook.h"
 #include "wke/origin_guard.h"
@@ -171,6 +172,7 @@ void WkeWindow::Create(HINSTANCE hInstance, unsigned short width, unsigned short
   }
 
   g_startUrl = url ? url : "";
+  ApplySystemProxyToView(webView, url);
   wkeLoadURL(webView, url);
   wkeMoveToCenter(webView);
 

@@ -10,13 +10,33 @@ shell file of "export NAME=port" lines (--ports-file). Routes:
   /redirect?size=N&seed=S   302 to /body, carrying a generated body of its own
   /stall?size=N     announces N bytes, sends half of them, then goes quiet
   /file             the file given with --file, sent with sendfile (benchmark)
+  /resume?size=N&seed=S&id=K[&cut=A,B|always][&ranges=0][&validator=etag|changing|
+          lastmod][&reset=1][&refuse_range=1]
+        a body that honours Range and If-Range (unless ranges=0); the k-th request of
+        download K ends the connection once the body reaches offset cut[k] (always: 
+        a quarter of what it asked for), closing it (reset=1: resetting it);
+        validator=changing makes every request a new version of the file (seed S+k,
+        a new ETag); refuse_range=1 answers the first range with 416
+  /served?id=K      JSON: the requests of download K (Range, If-Range) and the body
+        bytes sent
+  /chain?hops=N[&status=C][&size=N&seed=S]   N redirects (status C, 302 by default),
+        then the body; hops=-1 redirects to itself forever
+  /goto?location=U[&status=C]   one redirect to U
+  /proxied          JSON: the requests the forward proxy took, as "GET <url>" or
+        "CONNECT <host:port>" lines
+  /proxy.pac?port=P  a configuration script: 127.* direct, the rest through
+        the proxy on 127.0.0.1:P
+The forward proxy (BRINDLEX_DL_PROXY) takes any host name to 127.0.0.1 and logs each
+request; BRINDLEX_DL_PROXY_407 asks for credentials every time.
 """
 import argparse
 import functools
 import http.server
+import json
 import os
 import socket
 import ssl
+import struct
 import sys
 import threading
 import time
@@ -31,6 +51,10 @@ def generated_body(size, seed):
         x = (i * 2654435761 + base) & 0xFFFFFFFF
         out[i] = ((x >> 16) ^ (i >> 12)) & 0xFF
     return bytes(out)
+
+
+served = {}  # download id -> {"requests": [...], "bytes": n}
+served_lock = threading.Lock()
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -94,6 +118,32 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(generated_body(size, seed)[:size // 2])
             self.wfile.flush()
             time.sleep(120)
+        elif path == "/resume":
+            self.send_resumable(q)
+        elif path == "/served":
+            with served_lock:
+                record = served.get(q.get("id"), {"requests": [], "bytes": 0})
+                self.send_body(200, json.dumps(record).encode())
+        elif path == "/chain":
+            hops = int(q.get("hops", "0"))
+            if hops == 0:
+                self.send_body(200, generated_body(size, seed))
+            else:
+                rest = dict(q, hops=str(hops - 1 if hops > 0 else hops))
+                self.send_body(int(q.get("status", "302")), b"moved",
+                               extra=[("Location", "/chain?" + urllib.parse.urlencode(rest))])
+        elif path == "/goto":
+            self.send_body(int(q.get("status", "302")), b"moved",
+                           extra=[("Location", q.get("location", "/"))])
+        elif path == "/proxied":
+            with served_lock:
+                self.send_body(200, json.dumps(proxied).encode())
+        elif path == "/proxy.pac":
+            script = ('function FindProxyForURL(url, host) {\n'
+                      '  if (shExpMatch(host, "127.*")) return "DIRECT";\n'
+                      '  return "PROXY 127.0.0.1:%s";\n}\n' % q.get("port", "0"))
+            self.send_body(200, script.encode(),
+                           extra=[("Content-Type", "application/x-ns-proxy-autoconfig")])
         elif path == "/file" and self.big_file:
             with open(self.big_file, "rb") as f:
                 length = os.fstat(f.fileno()).st_size
@@ -105,6 +155,126 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.connection.sendfile(f)
         else:
             self.send_body(404, b"no such route\n")
+
+
+    def send_resumable(self, q):
+        size, seed, key = int(q["size"]), int(q.get("seed", "0")), q.get("id", "")
+        with served_lock:
+            record = served.setdefault(key, {"requests": [], "bytes": 0})
+            attempt = len(record["requests"])
+            record["requests"].append({"range": self.headers.get("Range"),
+                                       "if_range": self.headers.get("If-Range")})
+        kind = q.get("validator", "etag")
+        version = attempt if kind == "changing" else 0
+        body = generated_body(size, seed + version)
+        if kind == "lastmod":
+            validator = ("Last-Modified", "Tue, 01 Dec 2026 10:00:0%d GMT" % version)
+        else:
+            validator = ("ETag", '"v%d-%d"' % (seed, version))
+        start = 0
+        asked = self.headers.get("Range", "")
+        if asked.startswith("bytes=") and asked.endswith("-") and q.get("ranges") != "0":
+            if q.get("refuse_range") == "1" and not record.get("refused"):
+                record["refused"] = True
+                self.send_body(416, b"", extra=[("Content-Range", "bytes */%d" % size)])
+                return
+            if_range = self.headers.get("If-Range")
+            if if_range is None or if_range == validator[1]:
+                start = int(asked[6:-1])
+        cuts = q.get("cut", "").split(",") if q.get("cut") else []
+        if cuts == ["always"]:
+            end = start + max(1, (size - start) // 4)
+        elif attempt < len(cuts):
+            end = int(cuts[attempt])
+        else:
+            end = size
+        self.send_response(206 if start else 200)
+        self.send_header(*validator)
+        if start:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size))
+        self.send_header("Content-Length", str(size - start))
+        self.end_headers()
+        sent = body[start:max(start, end)]
+        self.wfile.write(sent)
+        self.wfile.flush()
+        with served_lock:
+            record["bytes"] += len(sent)
+        if end < size:
+            self.close_connection = True
+            if q.get("reset") == "1":
+                self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                           struct.pack("ii", 1, 0))
+                self.connection.close()
+            else:
+                self.connection.shutdown(socket.SHUT_RDWR)
+
+
+proxied = []
+
+
+def pump(source, sink):
+    try:
+        while True:
+            block = source.recv(65536)
+            if not block:
+                break
+            sink.sendall(block)
+    except OSError:
+        pass
+    for end in (sink, source):
+        try:
+            end.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+
+
+class ProxyHandler(http.server.BaseHTTPRequestHandler):
+    """A forward proxy that takes every host name to 127.0.0.1."""
+    protocol_version = "HTTP/1.1"
+    refuse = False
+
+    def log_message(self, format, *args):
+        pass
+
+    def take(self, line, port):
+        with served_lock:
+            proxied.append(line)
+        if self.refuse:
+            self.send_response(407)
+            self.send_header("Proxy-Authenticate", 'Basic realm="test"')
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return None
+        try:
+            return socket.create_connection(("127.0.0.1", port), timeout=30)
+        except OSError:
+            self.send_error(502)
+            return None
+
+    def do_CONNECT(self):
+        host, _, port = self.path.rpartition(":")
+        upstream = self.take("CONNECT " + self.path, int(port))
+        if upstream is None:
+            return
+        self.send_response(200, "Connection established")
+        self.end_headers()
+        self.wfile.flush()
+        threading.Thread(target=pump, args=(upstream, self.connection), daemon=True).start()
+        pump(self.connection, upstream)
+        self.close_connection = True
+
+    def do_GET(self):
+        parts = urllib.parse.urlsplit(self.path)
+        upstream = self.take("GET " + self.path, parts.port or 80)
+        if upstream is None:
+            return
+        head = "GET %s HTTP/1.1\r\n" % (parts.path + ("?" + parts.query if parts.query else ""))
+        for name, value in self.headers.items():
+            if name.lower() not in ("proxy-connection", "connection"):
+                head += "%s: %s\r\n" % (name, value)
+        upstream.sendall((head + "Connection: close\r\n\r\n").encode())
+        pump(upstream, self.connection)
+        self.close_connection = True
 
 
 class Server(http.server.ThreadingHTTPServer):
@@ -143,7 +313,9 @@ def main():
     args = parser.parse_args()
 
     Handler.big_file = args.file
-    ports = {"BRINDLEX_DL_HTTP": serve(Handler), "BRINDLEX_DL_REFUSED": refused_port()}
+    ports = {"BRINDLEX_DL_HTTP": serve(Handler), "BRINDLEX_DL_REFUSED": refused_port(),
+             "BRINDLEX_DL_PROXY": serve(ProxyHandler),
+             "BRINDLEX_DL_PROXY_407": serve(type("Refusing", (ProxyHandler,), {"refuse": True}))}
     if args.certs:
         c = lambda name: os.path.join(args.certs, name)
         ports["BRINDLEX_DL_HTTPS"] = serve(tls_handler(c("server.pem"), c("server.key")))
@@ -151,6 +323,8 @@ def main():
             tls_handler(c("other-host.pem"), c("other-host.key")))
         ports["BRINDLEX_DL_HTTPS_UNTRUSTED"] = serve(
             tls_handler(c("untrusted.pem"), c("untrusted.key")))
+        ports["BRINDLEX_DL_HTTPS_BUILTIN_ROOT"] = serve(
+            tls_handler(c("builtin-root.pem"), c("builtin-root.key")))
     pending = args.ports_file + ".new"
     with open(pending, "w") as out:
         for name, port in ports.items():

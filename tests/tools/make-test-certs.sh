@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Makes, once per folder, a test certificate authority and the server certificates of
 # the download tests: one for 127.0.0.1 and one for another host name, both from the
-# test authority, and one for 127.0.0.1 from an authority nobody trusts.
+# test authority, one for 127.0.0.1 from an authority nobody trusts, and one from an
+# authority only the unit test program's built-in roots hold.
 set -euo pipefail
 dir=$1
 mkdir -p "$dir"
 exec 9>"$dir/.lock"
 flock 9
-[ -f "$dir/done" ] && exit 0
+[ -f "$dir/done-3" ] && exit 0
 cd "$dir"
 ossl() { openssl "$@" 2>/dev/null; }
 authority() {  # name, common name
@@ -24,8 +25,10 @@ server() {  # name, authority, subjectAltName
 }
 authority ca "Brindlex Download Test CA"
 authority rogue-ca "Brindlex Untrusted Test CA"
-server server ca "IP:127.0.0.1,DNS:localhost"
+authority builtin-ca "Brindlex Built-in Root Test CA"
+server server ca "IP:127.0.0.1,DNS:localhost,DNS:files.test,DNS:files.direct.test"
 server other-host ca "DNS:other-host.invalid"
 server untrusted rogue-ca "IP:127.0.0.1,DNS:localhost"
+server builtin-root builtin-ca "IP:127.0.0.1,DNS:localhost"
 openssl x509 -in ca.pem -outform DER -out ca.der
-touch done
+touch done-3

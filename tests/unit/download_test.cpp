@@ -5,6 +5,7 @@
 #include <wincrypt.h>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <chrono>
@@ -20,6 +21,7 @@
 #include "app/ui_messages.h"
 #include "net/curl_request.h"
 #include "net/download_worker.h"
+#include "net/root_certificates.h"
 #include "net/running_downloads.h"
 #include "unit/test_support.h"
 #include "wke/wke_window.h"
@@ -239,9 +241,43 @@ class DownloadTest : public testing::Test {
     return true;
   }
 
+  // One download straight through DownloadFile, with resume pauses short enough for
+  // a test; returns the log it wrote. The page's calls are in sink_.
+  std::string Direct(const std::string& url, const std::wstring& path) {
+    DownloadTask task;
+    task.hwnd = sink_.hwnd();
+    task.progressCallbackName = "p";
+    task.finishedCallbackName = "d";
+    TransferLimits limits;
+    limits.firstResumePauseMilliseconds = 20;
+    sink_.calls.clear();
+    test_support::StdoutCapture log;
+    CurlRequest::Instance().DownloadFile(url.c_str(), Narrow(path).c_str(),
+                                         ReportDownloadProgress, &task, limits);
+    sink_.Drain();
+    return log.Text();
+  }
+
+  // A JSON route of the server: /served?id= (the requests of one download and the
+  // body bytes sent) or /proxied (the requests the forward proxy took).
+  nlohmann::json ServerJson(const std::string& route) {
+    const std::wstring path = folder_.File(L"server.json");
+    CurlRequest::Instance().DownloadFile(Http(route).c_str(), Narrow(path).c_str(), nullptr,
+                                         nullptr);
+    const std::string text = test_support::ReadBytes(path);
+    DeleteFileW(path.c_str());
+    return nlohmann::json::parse(text, nullptr, false);
+  }
+
   ScriptCallSink sink_;
   test_support::TempDir folder_;
 };
+
+size_t Occurrences(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
 
 TEST_F(DownloadTest, BodyWithLengthIsSavedWithFullProgressAndFileInPlaceBeforeFinished) {
   const std::wstring path = folder_.File(L"with-length.bin");
@@ -296,7 +332,6 @@ TEST_F(DownloadTest, RepliesOtherThan2xxLeaveTheExistingTargetAsItWas) {
   const Case cases[] = {
       {Body(5000, 4, "&status=404"), 404},
       {Body(7000, 5, "&status=500"), 500},
-      {Http("/redirect?size=3000&seed=6"), 302},  // not followed
       {Body(0, 0, "&status=500"), 500},           // empty: must not remove the target
   };
   test_support::StdoutCapture log;
@@ -321,7 +356,7 @@ TEST_F(DownloadTest, RepliesOtherThan2xxLeaveTheExistingTargetAsItWas) {
               std::string::npos)
         << text;
   }
-  EXPECT_EQ(Files().size(), 4u) << "only the four targets";
+  EXPECT_EQ(Files().size(), 3u) << "only the three targets";
   EXPECT_TRUE(NoPartFiles());
 }
 
@@ -446,6 +481,7 @@ TEST_F(DownloadTest, StalledTransferIsAbortedAndReportsFailure) {
   task.finishedCallbackName = "d";
   TransferLimits limits;
   limits.lowSpeedSeconds = 2;  // the default minute, shortened for the test
+  limits.resumeAttempts = 0;
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(CurlRequest::Instance().DownloadFile(Http("/stall?size=2").c_str(),
                                                     Narrow(path).c_str(), ReportDownloadProgress,
@@ -584,6 +620,225 @@ TEST_F(DownloadTest, TargetsNearTheLengthLimitDownload) {
   } while (FindNextFileW(find, &found));
   FindClose(find);
   EXPECT_EQ(names.size(), 2u) << "only the two targets, no body file left";
+}
+
+// A cut connection is resumed from where it broke, for the same entity: the file is
+// byte-exact and the server sends hardly more than the file.
+TEST_F(DownloadTest, CutTransfersResumeWithRangeAndIfRange) {
+  struct Case { std::string options; std::string validator; };
+  const Case cases[] = {
+      {"&cut=150000,400000", "\"v60-0\""},
+      {"&cut=150000,400000&reset=1&validator=lastmod", "Tue, 01 Dec 2026 10:00:00 GMT"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options);
+    const std::string id = "cut" + std::to_string(n++);
+    const std::wstring path = folder_.File(L"resumed.bin");
+    const std::string log =
+        Direct(Http("/resume?size=600000&seed=60&id=" + id + c.options), path);
+    EXPECT_EQ(Md5Hex(test_support::ReadBytes(path)), Md5Hex(GeneratedBody(600000, 60)));
+    ExpectFullProgress(sink_, "p", "d");
+    EXPECT_EQ(Occurrences(log, "download cut short ("), 2u) << log;
+    EXPECT_NE(log.find("attempt 2 of 5: http://127.0.0.1:"), std::string::npos) << log;
+    const nlohmann::json served = ServerJson("/served?id=" + id);
+    ASSERT_EQ(served["requests"].size(), 3u) << served.dump();
+    for (size_t i = 1; i < 3; ++i) {
+      const std::string range = served["requests"][i]["range"].get<std::string>();
+      EXPECT_NE(log.find("resuming at byte " + range.substr(6, range.size() - 7)),
+                std::string::npos) << range << "\n" << log;
+      EXPECT_EQ(served["requests"][i]["if_range"], c.validator);
+    }
+    // A reset connection loses what it had in flight; a closed one loses nothing.
+    if (c.options.find("reset") == std::string::npos) {
+      EXPECT_LE(served["bytes"].get<double>(), 600000 * 1.01) << served.dump();
+      EXPECT_EQ(served["requests"][1]["range"], "bytes=150000-");
+      EXPECT_EQ(served["requests"][2]["range"], "bytes=400000-");
+    }
+    EXPECT_TRUE(NoPartFiles());
+  }
+}
+
+// Whenever the rest cannot be appended (range ignored, a new version of the file, a
+// range refused) the file starts over, and the page's percentage never goes back.
+TEST_F(DownloadTest, ResumeStartsOverWhenTheRestDoesNotContinueTheFile) {
+  struct Case { std::string options; uint32_t seedOfResult; const char* logged; };
+  const Case cases[] = {
+      {"&cut=200000,400000&ranges=0", 70, "the server sent the whole file (status 200)"},
+      {"&cut=300000&validator=changing", 71, "the server sent the whole file (status 200, changed)"},
+      {"&cut=250000&refuse_range=1", 70, "the server refused the range from byte 250000"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options);
+    const std::wstring path = folder_.File(L"restarted.bin");
+    const std::string log = Direct(
+        Http("/resume?size=500000&seed=70&id=over" + std::to_string(n++) + c.options), path);
+    EXPECT_EQ(Md5Hex(test_support::ReadBytes(path)), Md5Hex(GeneratedBody(500000, c.seedOfResult)));
+    ExpectFullProgress(sink_, "p", "d");  // rising only, one 100 last, then d(1)
+    EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+  }
+  EXPECT_TRUE(NoPartFiles());
+}
+
+TEST_F(DownloadTest, ConnectionThatKeepsBreakingGivesUpAfterFiveResumes) {
+  const std::wstring path = folder_.File(L"setup.exe");
+  ASSERT_TRUE(test_support::WriteBytes(path, "previous program"));
+  const std::string log = Direct(Http("/resume?size=400000&seed=80&id=broken&cut=always"), path);
+  EXPECT_EQ(sink_.Numbers("d"), std::vector<long>{0});
+  const std::vector<long> percents = sink_.Numbers("p");
+  EXPECT_EQ(std::count(percents.begin(), percents.end(), 100L), 0);
+  EXPECT_EQ(test_support::ReadBytes(path), "previous program");
+  EXPECT_EQ(Files(), std::vector<std::wstring>{L"setup.exe"}) << "a part file was left";
+  for (int attempt = 1; attempt <= 5; ++attempt) {
+    EXPECT_NE(log.find("attempt " + std::to_string(attempt) + " of 5"), std::string::npos) << log;
+  }
+  EXPECT_EQ(Occurrences(log, "download cut short ("), 5u) << log;
+  EXPECT_EQ(ServerJson("/served?id=broken")["requests"].size(), 6u);
+}
+
+// Redirects are followed up to ten; one from https to http, to another scheme, or
+// one too many ends the download with the target untouched.
+TEST_F(DownloadTest, RedirectsAreFollowedWithinLimits) {
+  const std::wstring path = folder_.File(L"moved.bin");
+  for (const char* status : {"301", "302", "303", "307", "308"}) {
+    SCOPED_TRACE(status);
+    std::string log = Direct(Http(std::string("/chain?hops=2&size=30000&seed=90&status=") + status), path);
+    EXPECT_EQ(sink_.Numbers("d"), std::vector<long>{1});
+    EXPECT_TRUE(test_support::ReadBytes(path) == GeneratedBody(30000, 90));
+    EXPECT_EQ(Occurrences(log, std::string("download redirected (") + status + ") from "), 2u);
+  }
+  std::string log = Direct(Http("/chain?hops=10&size=30000&seed=91"), path);
+  EXPECT_EQ(sink_.Numbers("d"), std::vector<long>{1});
+  EXPECT_TRUE(test_support::ReadBytes(path) == GeneratedBody(30000, 91));
+
+  ASSERT_TRUE(test_support::WriteBytes(path, "previous program"));
+  const std::string toHttp = Http("/body?size=100");
+  struct Refused { std::string url; std::string logged; };
+  const Refused refused[] = {
+      {Http("/chain?hops=11&size=100"), "more than 10 redirects, the last from " +
+                                            Http("/chain?hops=1&size=100") + " to "},
+      {Http("/chain?hops=-1"), "more than 10 redirects"},
+      {Url("BRINDLEX_DL_HTTPS", "/goto?location=" + toHttp, "https"),
+       "refused a redirect from https to http, from " +
+           Url("BRINDLEX_DL_HTTPS", "/goto?location=" + toHttp, "https") + " to " + toHttp},
+      {Http("/goto?location=ftp://127.0.0.1/setup.exe"),
+       "refused a redirect to another scheme, from " +
+           Http("/goto?location=ftp://127.0.0.1/setup.exe") + " to ftp://127.0.0.1/setup.exe"},
+  };
+  for (const Refused& r : refused) {
+    SCOPED_TRACE(r.url);
+    log = Direct(r.url, path);
+    EXPECT_EQ(sink_.calls, std::vector<std::string>{"d(0)"});
+    EXPECT_NE(log.find(r.logged), std::string::npos) << log;
+    EXPECT_EQ(test_support::ReadBytes(path), "previous program");
+  }
+  EXPECT_TRUE(NoPartFiles());
+}
+
+// The test program's built-in roots hold an authority the prefix's store lacks.
+TEST_F(DownloadTest, ServerKnownOnlyToTheBuiltInRootsVerifies) {
+  EXPECT_GT(RootCertificates::Count(), 100u);  // Debian's set and the test authority
+  const std::wstring path = folder_.File(L"builtin.bin");
+  Run(Url("BRINDLEX_DL_HTTPS_BUILTIN_ROOT", "/body?size=80000&seed=14", "https"), path);
+  EXPECT_TRUE(test_support::ReadBytes(path) == GeneratedBody(80000, 14));
+  ExpectFullProgress(sink_, "p", "d");
+}
+
+// Sets the current user's Internet Options proxy in both forms Windows keeps (the
+// binary one WinHTTP reads and the named values) until it ends. flags: 2 fixed
+// proxy, 4 configuration script.
+class InternetOptionsProxy {
+ public:
+  InternetOptionsProxy(DWORD flags, const std::string& proxy, const std::string& bypass,
+                       const std::string& script) {
+    RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
+                    0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &settings_, nullptr);
+    RegCreateKeyExW(settings_, L"Connections", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                    &connections_, nullptr);
+    std::string blob;
+    for (DWORD value : {DWORD{0x46}, DWORD{1}, flags}) blob.append(reinterpret_cast<char*>(&value), 4);
+    for (const std::string* text : {&proxy, &bypass, &script}) {
+      const DWORD size = static_cast<DWORD>(text->size());
+      blob.append(reinterpret_cast<const char*>(&size), 4).append(*text);
+    }
+    blob.append(32, '\0');
+    Set(connections_, "DefaultConnectionSettings", REG_BINARY, blob);
+    Set(settings_, "ProxyEnable", REG_DWORD, std::string((flags & 2) ? "\1" : "\0", 1) + std::string(3, '\0'));
+    Set(settings_, "ProxyServer", REG_SZ, proxy + '\0');
+    Set(settings_, "ProxyOverride", REG_SZ, bypass + '\0');
+  }
+  ~InternetOptionsProxy() {
+    RegDeleteValueW(connections_, L"DefaultConnectionSettings");
+    for (const wchar_t* name : {L"ProxyEnable", L"ProxyServer", L"ProxyOverride"}) {
+      RegDeleteValueW(settings_, name);
+    }
+    RegCloseKey(connections_);
+    RegCloseKey(settings_);
+  }
+
+ private:
+  static void Set(HKEY key, const char* name, DWORD type, const std::string& data) {
+    RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                   static_cast<DWORD>(data.size()));
+  }
+  HKEY settings_ = nullptr;
+  HKEY connections_ = nullptr;
+};
+
+// Downloads take the route Windows' Internet Options give: fixed proxy, per-scheme
+// form, bypass list, configuration script; a proxy that refuses ends the download.
+// The proxy takes every host name to loopback, so "files.test" loads only through it.
+TEST_F(DownloadTest, DownloadsTakeTheProxyOfTheInternetOptions) {
+  const std::string proxy = std::string("127.0.0.1:") + getenv("BRINDLEX_DL_PROXY");
+  const std::string refusing = std::string("127.0.0.1:") + getenv("BRINDLEX_DL_PROXY_407");
+  auto named = [](const char* variable, const std::string& route, const char* scheme,
+                  const char* host) {
+    return std::string(scheme) + "://" + host + ":" + getenv(variable) + route;
+  };
+  const std::string viaHttp = named("BRINDLEX_DL_HTTP", "/body?size=90000&seed=95", "http", "files.test");
+  const std::string viaHttps =
+      named("BRINDLEX_DL_HTTPS", "/body?size=90000&seed=95", "https", "files.test");
+  const std::string direct = Body(90000, 95);
+  const std::string script = Http("/proxy.pac?port=") + getenv("BRINDLEX_DL_PROXY");
+  struct Case {
+    DWORD flags; std::string proxy, bypass, script, url; int finished; std::string proxied;
+  };
+  const Case cases[] = {
+      {2, proxy, "<local>", "", viaHttp, 1, "GET " + viaHttp},
+      {2, proxy, "<local>", "", viaHttps, 1, "CONNECT files.test:" + std::string(getenv("BRINDLEX_DL_HTTPS"))},
+      {2, refusing, "<-loopback>;127.0.0.*", "", direct, 1, ""},  // bypassed: direct
+      {2, "http=" + proxy + ";https=" + refusing, "", "", viaHttp, 1, "GET " + viaHttp},
+      {2, "http=" + proxy + ";https=" + refusing, "", "", viaHttps, 0, ""},  // 407 on CONNECT
+      {2, refusing, "", "", viaHttp, 0, ""},                                   // 407 on GET
+      {4, "", "", script, viaHttp, 1, "GET " + viaHttp},
+      {4, "", "", script, direct, 1, ""},  // the script answers DIRECT
+  };
+  const std::wstring path = folder_.File(L"proxied.bin");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.proxy + " " + c.url);
+    ASSERT_TRUE(test_support::WriteBytes(path, "previous program"));
+    nlohmann::json before = ServerJson("/proxied");
+    std::string log;
+    {
+      const InternetOptionsProxy options(c.flags, c.proxy, c.bypass, c.script);
+      log = Direct(c.url, path);
+    }
+    nlohmann::json after = ServerJson("/proxied");
+    std::vector<std::string> taken(after.begin() + before.size(), after.end());
+    EXPECT_EQ(sink_.Numbers("d"), std::vector<long>{c.finished}) << log;
+    if (c.finished) {
+      EXPECT_TRUE(test_support::ReadBytes(path) == GeneratedBody(90000, 95));
+      EXPECT_EQ(taken, c.proxied.empty() ? std::vector<std::string>{}
+                                         : std::vector<std::string>{c.proxied});
+    } else {
+      EXPECT_EQ(test_support::ReadBytes(path), "previous program");
+      EXPECT_NE(log.find("download not saved, the proxy " + refusing +
+                         " asked for credentials (status 407): " + c.url),
+                std::string::npos) << log;
+    }
+  }
+  EXPECT_TRUE(NoPartFiles());
 }
 
 // Lets downloads run again when a test that stopped them ends.
