@@ -5,11 +5,16 @@
 #     Debian source tree against the same OpenSSL as the program (dependency cache);
 #   - recv_ceiling.exe under Wine: the response only recv'd into a buffer, nothing
 #     written, the most the platform's sockets carry;
-#   - the program's download path under Wine (download_bench.exe).
+#   - the program's download path under Wine (download_bench.exe);
+#   - the same program fetching the same file from a route that cuts the connection at
+#     25, 50 and 75 %, so it must resume three times (Range and If-Range), its first
+#     pause before a resume set to 20 ms instead of the program's 1 s: those pauses are
+#     a deliberate wait, not the cost of resuming.
 # Every contender writes where the others write (memory, when there is a tmpfs) and
 # runs once a round, in turn; the best of $BENCH_ROUNDS rounds (default 5) counts.
 # Prints each one's MB/s, the ratios against their targets, the progress calls posted,
-# the peak memory for the 1 GiB file and for a 64 MiB one, and the load average.
+# the peak memory for the 1 GiB file and for a 64 MiB one, the cut run's time against
+# the uninterrupted one, its bytes served and memory, and the load average.
 # Usage: scripts/bench-download.sh [build folder]   (after a build)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -39,6 +44,11 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0) ? a / b : 0 }'
 verdict() { awk -v r="$1" -v t="$2" 'BEGIN { print (r + 0 >= t + 0) ? "met" : "NOT met" }'; }
 wine_run() { "$root/scripts/wine-exec.sh" "$@" | tr -d '\r'; }
 same_as_big() { cmp -s "$big" "$1" || { echo "$2's copy differs" >&2; exit 1; }; rm -f "$1"; }
+# The requests and body bytes the server sent for one download id: "<requests> <bytes>".
+served() {
+  curl -s "http://127.0.0.1:$BRINDLEX_DL_HTTP/served?id=$1" |
+    python3 -c 'import json, sys; r = json.load(sys.stdin); print(len(r["requests"]), r["bytes"])'
+}
 
 # All copies go to memory (tmpfs) when there is one, so the disk's writeback does not
 # swamp the comparison.
@@ -46,10 +56,14 @@ out_dir=$work
 [ -d /dev/shm ] && out_dir=$(mktemp -d /dev/shm/brindlex-bench.XXXXXX)
 trap 'stop; [ "$out_dir" != "$work" ] && rm -rf "$out_dir"' EXIT
 rounds=${BENCH_ROUNDS:-5}
+size=1073741824
+cuts=$((size / 4)),$((size / 2)),$((size / 4 * 3))
+resume_pause_ms=20
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 
 serve "$big"
 linux_mbs=0 curl_exe_mbs=0 ceiling_mbs=0 program_mbs=0 out=
+cut_mbs=0 cut_out= cut_served= cut_ws=0
 for round in $(seq "$rounds"); do
   mbs=$(curl -s -o "$out_dir/linux.bin" -w '%{speed_download}' "$url" | awk '{ printf "%.1f", $1 / 1e6 }')
   same_as_big "$out_dir/linux.bin" "curl"
@@ -68,8 +82,18 @@ for round in $(seq "$rounds"); do
   same_as_big "$out_dir/program.bin" "the program"
   mbs=$(field MB/s "$run")
   if [ "$(best "$program_mbs" "$mbs")" = "$mbs" ]; then program_mbs=$mbs out=$run; fi
+
+  run=$(wine_run "$bench_exe" \
+        "http://127.0.0.1:$BRINDLEX_DL_HTTP/resume?file=1&id=cut$round&cut=$cuts" \
+        "$out_dir/program-cut.bin" "$resume_pause_ms")
+  same_as_big "$out_dir/program-cut.bin" "the program's resumed download"
+  mbs=$(field MB/s "$run")
+  cut_ws=$(best "$cut_ws" "$(field peak_working_set_MiB "$run")")
+  if [ "$(best "$cut_mbs" "$mbs")" = "$mbs" ]; then
+    cut_mbs=$mbs cut_out=$run cut_served=$(served "cut$round")
+  fi
   echo "round $round: best so far curl $linux_mbs, curl.exe $curl_exe_mbs," \
-       "recv ceiling $ceiling_mbs, program $program_mbs MB/s" >&2
+       "recv ceiling $ceiling_mbs, program $program_mbs, program cut 3 times $cut_mbs MB/s" >&2
 done
 stop
 
@@ -87,6 +111,10 @@ to_linux=$(ratio "$program_mbs" "$linux_mbs")
 to_ceiling=$(ratio "$program_mbs" "$ceiling_mbs")
 big_ws=$(field peak_working_set_MiB "$out") small_ws=$(field peak_working_set_MiB "$small_out")
 calls=$(field progress_calls "$out")
+cut_seconds=$(field seconds "$cut_out")
+to_uncut=$(ratio "$cut_seconds" "$(field seconds "$out")")
+read -r cut_requests cut_bytes <<<"$cut_served"
+resumed_at=$(grep -o 'resuming at byte [0-9]*' <<<"$cut_out" | awk '{ print $4 }' | paste -sd, -)
 
 printf 'file                          1 GiB (1073741824 bytes), loopback HTTP, best of %s, alternating\n' "$rounds"
 printf 'load average                  before %s, after %s\n' "$load_before" "$load_after"
@@ -115,3 +143,16 @@ printf 'peak memory, 1 GiB file       working set %s MiB, private %s MiB\n' \
 printf 'peak memory, 64 MiB file      working set %s MiB, private %s MiB (flat: %s)\n' \
   "$small_ws" "$(field peak_private_MiB "$small_out")" \
   "$(awk -v a="$big_ws" -v b="$small_ws" 'BEGIN { print (a - b <= 4) ? "yes" : "NO" }')"
+printf 'program, connection cut 3x   %s MB/s in %s s, %s requests, resumed at bytes %s\n' \
+  "$cut_mbs" "$cut_seconds" "$cut_requests" "${resumed_at:-none}"
+printf '  (first pause before a resume set to %s ms, %s ms in all, instead of 1 s, 7 s)\n' \
+  "$resume_pause_ms" "$((resume_pause_ms * 7))"
+printf '  byte-exact                  yes (every round compared with the source; a difference stops the run)\n'
+printf '  time / uninterrupted        %s (target <= 1.15: %s)\n' "$to_uncut" \
+  "$(awk -v r="$to_uncut" 'BEGIN { print (r + 0 <= 1.15) ? "met" : "NOT met" }')"
+printf '  bytes served / file size    %s (%s bytes)\n' \
+  "$(awk -v b="$cut_bytes" -v s="$size" 'BEGIN { printf "%.4f", b / s }')" "$cut_bytes"
+printf '  peak memory                 working set %s MiB (highest of the rounds), private %s MiB' \
+  "$cut_ws" "$(field peak_private_MiB "$cut_out")"
+printf ' (flat with the uninterrupted %s MiB: %s)\n' "$big_ws" \
+  "$(awk -v a="$cut_ws" -v b="$big_ws" 'BEGIN { print (a - b <= 4) ? "yes" : "NO" }')"

@@ -16,7 +16,8 @@ shell file of "export NAME=port" lines (--ports-file). Routes:
         download K ends the connection once the body reaches offset cut[k] (always: 
         a quarter of what it asked for), closing it (reset=1: resetting it);
         validator=changing makes every request a new version of the file (seed S+k,
-        a new ETag); refuse_range=1 answers the first range with 416
+        a new ETag); refuse_range=1 answers the first range with 416; file=1 sends
+        the --file instead of a generated body (benchmark)
   /served?id=K      JSON: the requests of download K (Range, If-Range) and the body
         bytes sent
   /chain?hops=N[&status=C][&size=N&seed=S]   N redirects (status C, 302 by default),
@@ -158,7 +159,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 
     def send_resumable(self, q):
-        size, seed, key = int(q["size"]), int(q.get("seed", "0")), q.get("id", "")
+        source = self.big_file if q.get("file") == "1" else None
+        size = os.path.getsize(source) if source else int(q["size"])
+        seed, key = int(q.get("seed", "0")), q.get("id", "")
         with served_lock:
             record = served.setdefault(key, {"requests": [], "bytes": 0})
             attempt = len(record["requests"])
@@ -166,7 +169,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                                        "if_range": self.headers.get("If-Range")})
         kind = q.get("validator", "etag")
         version = attempt if kind == "changing" else 0
-        body = generated_body(size, seed + version)
+        body = None if source else generated_body(size, seed + version)
         if kind == "lastmod":
             validator = ("Last-Modified", "Tue, 01 Dec 2026 10:00:0%d GMT" % version)
         else:
@@ -194,11 +197,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size))
         self.send_header("Content-Length", str(size - start))
         self.end_headers()
-        sent = body[start:max(start, end)]
-        self.wfile.write(sent)
-        self.wfile.flush()
+        if source:
+            with open(source, "rb") as f:
+                sent = self.connection.sendfile(f, start, end - start) if end > start else 0
+        else:
+            block = body[start:max(start, end)]
+            self.wfile.write(block)
+            self.wfile.flush()
+            sent = len(block)
         with served_lock:
-            record["bytes"] += len(sent)
+            record["bytes"] += sent
         if end < size:
             self.close_connection = True
             if q.get("reset") == "1":
