@@ -6,10 +6,11 @@
 #   - recv_ceiling.exe under Wine: the response only recv'd into a buffer, nothing
 #     written, the most the platform's sockets carry;
 #   - the program's download path under Wine (download_bench.exe);
-#   - the same program fetching the same file from a route that cuts the connection at
-#     25, 50 and 75 %, so it must resume three times (Range and If-Range), its first
-#     pause before a resume set to 20 ms instead of the program's 1 s: those pauses are
-#     a deliberate wait, not the cost of resuming.
+#   - the same program fetching the same file from a route that serves it whole, and
+#     from the same route cutting the connection at 25, 50 and 75 %, so it must resume
+#     three times (Range and If-Range); the cut run is timed against the whole one. Its
+#     first pause before a resume is set to 20 ms instead of the program's 1 s: those
+#     pauses are a deliberate wait, not the cost of resuming.
 # Every contender writes where the others write (memory, when there is a tmpfs) and
 # runs once a round, in turn; the best of $BENCH_ROUNDS rounds (default 5) counts.
 # Prints each one's MB/s, the ratios against their targets, the progress calls posted,
@@ -63,7 +64,7 @@ load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 
 serve "$big"
 linux_mbs=0 curl_exe_mbs=0 ceiling_mbs=0 program_mbs=0 out=
-cut_mbs=0 cut_out= cut_served= cut_ws=0
+cut_mbs=0 cut_out= cut_served= cut_ws=0 whole_mbs=0 whole_out=
 for round in $(seq "$rounds"); do
   mbs=$(curl -s -o "$out_dir/linux.bin" -w '%{speed_download}' "$url" | awk '{ printf "%.1f", $1 / 1e6 }')
   same_as_big "$out_dir/linux.bin" "curl"
@@ -82,6 +83,13 @@ for round in $(seq "$rounds"); do
   same_as_big "$out_dir/program.bin" "the program"
   mbs=$(field MB/s "$run")
   if [ "$(best "$program_mbs" "$mbs")" = "$mbs" ]; then program_mbs=$mbs out=$run; fi
+
+  # The same route without a cut is the like-for-like reference for the cut run.
+  run=$(wine_run "$bench_exe" "http://127.0.0.1:$BRINDLEX_DL_HTTP/resume?file=1&id=whole$round" \
+        "$out_dir/program-whole.bin" "$resume_pause_ms")
+  same_as_big "$out_dir/program-whole.bin" "the program's download from the resumable route"
+  mbs=$(field MB/s "$run")
+  if [ "$(best "$whole_mbs" "$mbs")" = "$mbs" ]; then whole_mbs=$mbs whole_out=$run; fi
 
   run=$(wine_run "$bench_exe" \
         "http://127.0.0.1:$BRINDLEX_DL_HTTP/resume?file=1&id=cut$round&cut=$cuts" \
@@ -112,7 +120,8 @@ to_ceiling=$(ratio "$program_mbs" "$ceiling_mbs")
 big_ws=$(field peak_working_set_MiB "$out") small_ws=$(field peak_working_set_MiB "$small_out")
 calls=$(field progress_calls "$out")
 cut_seconds=$(field seconds "$cut_out")
-to_uncut=$(ratio "$cut_seconds" "$(field seconds "$out")")
+whole_seconds=$(field seconds "$whole_out")
+to_uncut=$(ratio "$cut_seconds" "$whole_seconds")
 read -r cut_requests cut_bytes <<<"$cut_served"
 resumed_at=$(grep -o 'resuming at byte [0-9]*' <<<"$cut_out" | awk '{ print $4 }' | paste -sd, -)
 
@@ -148,6 +157,7 @@ printf 'program, connection cut 3x   %s MB/s in %s s, %s requests, resumed at by
 printf '  (first pause before a resume set to %s ms, %s ms in all, instead of 1 s, 7 s)\n' \
   "$resume_pause_ms" "$((resume_pause_ms * 7))"
 printf '  byte-exact                  yes (every round compared with the source; a difference stops the run)\n'
+printf '  same route, no cut           %s MB/s in %s s\n' "$whole_mbs" "$whole_seconds"
 printf '  time / uninterrupted        %s (target <= 1.15: %s)\n' "$to_uncut" \
   "$(awk -v r="$to_uncut" 'BEGIN { print (r + 0 <= 1.15) ? "met" : "NOT met" }')"
 printf '  bytes served / file size    %s (%s bytes)\n' \
