@@ -24,8 +24,8 @@ start_display() {
   export DISPLAY=$new_display
 }
 
-# One private display per test prefix (BRINDLEX_DISPLAY_<prefix>): tests of different
-# prefixes run side by side and move the mouse and the focus, which must not meet on
+# One private display per test prefix (BRINDLEX_DISPLAY_<prefix folder name>): tests of
+# different prefixes run side by side and move the mouse and the focus, which must not meet on
 # one screen (nor on the user's).
 start_prefix_displays() {
   local prefix

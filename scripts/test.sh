@@ -18,17 +18,20 @@ source "$root/scripts/env.sh"
 build=${BRINDLEX_BUILD:-$root/build}
 mkdir -p "$build"
 
+# The end-to-end tests' prefixes, the XP-mode one, and the unit tests' own, so that
+# those run beside the end-to-end tests of their kind.
+prefixes=(w32 w64 wxp w32u w64u)
 xvfb_pids=()
 cleanup() {
   [ -n "${prefixes_pid:-}" ] && wait "$prefixes_pid" 2>/dev/null || true
-  "$root/scripts/wine-prefixes.sh" "$build/wine" stop || true
+  "$root/scripts/wine-prefixes.sh" "$build/wine" stop "${prefixes[@]}" || true
   local pid
   for pid in "${xvfb_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
 }
 trap cleanup EXIT
-start_prefix_displays w32 w64 wxp
+start_prefix_displays "${prefixes[@]}"
 # The Wine prefixes boot while the build runs: a boot is mostly waiting.
-"$root/scripts/wine-prefixes.sh" "$build/wine" >"$build/wine-prefixes.log" 2>&1 &
+"$root/scripts/wine-prefixes.sh" "$build/wine" start "${prefixes[@]}" >"$build/wine-prefixes.log" 2>&1 &
 prefixes_pid=$!
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
   >/dev/null
@@ -43,7 +46,7 @@ stage "wine prefixes ready"
 status=0
 # Each prefix runs its tests one after another; the prefixes (and the tests that need
 # none) run side by side.
-ctest --test-dir "$build" --output-on-failure -j"${BRINDLEX_TEST_JOBS:-3}" "$@" \
+ctest --test-dir "$build" --output-on-failure -j"${BRINDLEX_TEST_JOBS:-${#prefixes[@]}}" "$@" \
   | tee "$build/ctest-output.log" || status=$?
 # Time spent in each group of tests (a group's runs in every prefix and code page).
 awk '/Test +#[0-9]+: / && / sec$/ {

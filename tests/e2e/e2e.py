@@ -627,7 +627,8 @@ def main():
                              "case must not drop out of a subset unseen)")
     args = parser.parse_args()
     # The display of this prefix, when each prefix has its own (scripts/test.sh).
-    own_display = os.environ.get("BRINDLEX_DISPLAY_" + os.environ.get("BRINDLEX_EXPECT_PREFIX", "-"))
+    own_display = os.environ.get("BRINDLEX_DISPLAY_" + os.path.basename(
+        os.environ.get("WINEPREFIX", "").rstrip("/")))
     if own_display:
         os.environ["DISPLAY"] = own_display
     for variable in ("WINEPREFIX", "DISPLAY"):
