@@ -88,3 +88,6 @@ brindlex_setup(installer brindlex ${CMAKE_BINARY_DIR}/brindlex-setup-${BRINDLEX_
 # The tests install the program built for the loopback origin.
 set(BRINDLEX_E2E_SETUP ${CMAKE_BINARY_DIR}/tests/e2e/brindlex-setup-${BRINDLEX_VERSION}-e2e.exe)
 brindlex_setup(installer_e2e brindlex_e2e ${BRINDLEX_E2E_SETUP} ALL)
+set(BRINDLEX_E2E_SETUP_w32 ${BRINDLEX_E2E_SETUP})
+set(BRINDLEX_E2E_SETUP_w64 ${CMAKE_BINARY_DIR}/e2e-w64/brindlex-setup-${BRINDLEX_VERSION}-e2e.exe)
+brindlex_setup(installer_e2e_w64 brindlex_e2e_w64 ${BRINDLEX_E2E_SETUP_w64} ALL)

@@ -16,21 +16,38 @@ stage() {
 stage "setup done"
 source "$root/scripts/env.sh"
 build=${BRINDLEX_BUILD:-$root/build}
+mkdir -p "$build"
+
+# The end-to-end tests' prefixes, the XP-mode one, and the unit tests' own, so that
+# those run beside the end-to-end tests of their kind.
+prefixes=(w32 w64 wxp w32u w64u)
+xvfb_pids=()
+cleanup() {
+  [ -n "${prefixes_pid:-}" ] && wait "$prefixes_pid" 2>/dev/null || true
+  "$root/scripts/wine-prefixes.sh" "$build/wine" stop "${prefixes[@]}" || true
+  local pid
+  for pid in "${xvfb_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+}
+trap cleanup EXIT
+start_prefix_displays "${prefixes[@]}"
+# The Wine prefixes boot while the build runs: a boot is mostly waiting.
+"$root/scripts/wine-prefixes.sh" "$build/wine" start "${prefixes[@]}" >"$build/wine-prefixes.log" 2>&1 &
+prefixes_pid=$!
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
   >/dev/null
 cmake --build "$build"
 stage "configure and build done"
-
-cleanup() {
-  "$root/scripts/wine-prefixes.sh" "$build/wine" stop || true
-  [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
-}
-trap cleanup EXIT
-start_display
-"$root/scripts/wine-prefixes.sh" "$build/wine"
+prefixes_status=0
+wait "$prefixes_pid" || prefixes_status=$?
+prefixes_pid=
+cat "$build/wine-prefixes.log"
+[ $prefixes_status = 0 ] || { echo "[test] the Wine prefixes could not be made" >&2; exit 1; }
 stage "wine prefixes ready"
 status=0
-ctest --test-dir "$build" --output-on-failure -j2 "$@" | tee "$build/ctest-output.log" || status=$?
+# Each prefix runs its tests one after another; the prefixes (and the tests that need
+# none) run side by side.
+ctest --test-dir "$build" --output-on-failure -j"${BRINDLEX_TEST_JOBS:-${#prefixes[@]}}" "$@" \
+  | tee "$build/ctest-output.log" || status=$?
 # Time spent in each group of tests (a group's runs in every prefix and code page).
 awk '/Test +#[0-9]+: / && / sec$/ {
        for (i = 1; i <= NF; i++) if ($i ~ /^#[0-9]+:$/) name = $(i + 1)
@@ -47,4 +64,8 @@ grep -hE '^(hostile: [0-9]* calls|getSysVersion in )' "$build/Testing/Temporary/
   2>/dev/null \
   | sed 's/^/[test] /' || true
 stage "tests done"
+# The whole run is meant to take at most ten minutes on a two-core machine.
+if [ $(( $(date +%s) - started )) -gt 600 ]; then
+  echo "[test] warning: the run took more than 10 minutes ($(( $(date +%s) - started ))s)" >&2
+fi
 exit $status

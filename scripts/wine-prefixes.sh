@@ -1,24 +1,28 @@
 #!/usr/bin/env bash
-# Creates fresh throwaway Wine prefixes for one test run under $1: w32 (pure 32-bit),
-# w64 (WoW64) and wxp (32-bit, presenting itself as Windows XP), and leaves one
-# wineserver running for each (stop with "stop").
+# wine-prefixes.sh <root> [start|stop] [names...]
+# Creates fresh throwaway Wine prefixes for one test run under <root>: by default w32
+# (pure 32-bit), w64 (WoW64) and wxp (32-bit, presenting itself as Windows XP); a name
+# ending in "u" is another of its kind (w32u, w64u: the unit tests' own). Leaves one
+# wineserver running for each (stop with "stop"). The prefixes boot side by side:
+# most of a boot is waiting.
 set -euo pipefail
 mkdir -p "$1"; root=$(cd "$1" && pwd); action=${2:-start}
+shift $(( $# < 2 ? $# : 2 ))
+names=("$@")
+[ ${#names[@]} -gt 0 ] || names=(w32 w64 wxp)
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-for arch in w32 w64 wxp; do
-  prefix="$root/$arch"
-  if [ "$action" = stop ]; then
-    [ -d "$prefix" ] && WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
-    continue
-  fi
+
+make_prefix() {
+  local name=$1 arch=${1%u} prefix="$root/$1" winearch=win32 display_variable=BRINDLEX_DISPLAY_$1
+  [ $arch = w64 ] && winearch=win64
+  # The prefix's desktop lives on the display its tests use.
+  [ -n "${!display_variable:-}" ] && export DISPLAY=${!display_variable}
   if [ -d "$prefix" ]; then
     WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
     WINEPREFIX="$prefix" wineserver -w 2>/dev/null || true
     rm -rf "$prefix"
   fi
-  mkdir -p "$root"
-  winearch=win32; [ $arch = w64 ] && winearch=win64
-  echo "[wine] creating $arch prefix"
+  echo "[wine] creating $name prefix"
   WINEARCH=$winearch WINEPREFIX="$prefix" wineboot -i >/dev/null 2>&1
   WINEPREFIX="$prefix" wineserver -w
   WINEPREFIX="$prefix" wineserver -p
@@ -38,4 +42,20 @@ for arch in w32 w64 wxp; do
   # Start the prefix's background services now, detached from any test's output:
   # a test that started them would keep its output pipe open for as long as they run.
   WINEPREFIX="$prefix" wine cmd.exe /c exit </dev/null >/dev/null 2>&1
+  echo "[wine] $name prefix ready"
+}
+
+if [ "$action" = stop ]; then
+  for name in "${names[@]}"; do
+    [ -d "$root/$name" ] && WINEPREFIX="$root/$name" wineserver -k 2>/dev/null || true
+  done
+  exit 0
+fi
+pids=()
+for name in "${names[@]}"; do
+  make_prefix "$name" &
+  pids+=($!)
 done
+status=0
+for pid in "${pids[@]}"; do wait "$pid" || status=1; done
+exit $status

@@ -33,10 +33,12 @@ void StartExec(std::unique_ptr<ExecTask> task) {
   StartExecWorker(std::move(task));
 }
 
-void StartDownload(const MSG& msg) {
+}  // namespace
+
+void StartDownloadWorker(const MSG& msg, const DetachedThreadStarter& start) {
   auto copy = std::make_unique<MSG>(msg);
   MSG* raw = copy.get();
-  if (StartDetachedThread([raw] { RunDownloadTask(std::unique_ptr<MSG>(raw)); })) {
+  if (start([raw] { RunDownloadTask(std::unique_ptr<MSG>(raw)); })) {
     copy.release();
     return;
   }
@@ -47,6 +49,8 @@ void StartDownload(const MSG& msg) {
     PostScriptCall(task->hwnd, kFinishedCallBufferSize, task->finishedCallbackName.c_str(), 0);
   }
 }
+
+namespace {
 
 LRESULT CALLBACK CustomMessageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   const WNDPROC own = g_windowProc;
@@ -82,7 +86,7 @@ bool CarryOutCustomMessage(const MSG& msg) {
       StartExec(std::unique_ptr<ExecTask>(reinterpret_cast<ExecTask*>(msg.wParam)));
       return true;
     case WM_WKE_DOWNLOAD:
-      StartDownload(msg);
+      StartDownloadWorker(msg);
       return true;
     default:
       return false;

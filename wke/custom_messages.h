@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "wke/exec_worker.h"
 #include "wke/wke_api.h"
 
 // The view script call strings run in; null once its window is gone, after which
@@ -15,6 +16,10 @@ void SetScriptCallView(wkeWebView view);
 // Carries out msg when it is one of the three messages and frees or hands on its
 // payload; false for any other message.
 bool CarryOutCustomMessage(const MSG& msg);
+
+// Hands a download message's task to a worker started with start. When none can be
+// started the page hears "<finished>(0)" at once and the task is freed here.
+void StartDownloadWorker(const MSG& msg, const DetachedThreadStarter& start = StartDetachedThread);
 
 // Puts a procedure in front of hwnd's own that carries out the three messages when
 // another loop dispatches them there. It takes itself out when the window is

@@ -8,6 +8,7 @@ import stat
 from e2e import case
 
 PAGE = "cachedir/save.html"
+ENGINE_MISSING_BOX_TEXT = "网页组件加载失败，请重新安装Brindlex"
 
 
 def cache(t, *parts):
@@ -75,9 +76,11 @@ def _(t):
     os.makedirs(target)
     os.symlink(target, folder)
     try:
-        p = t.run(PAGE, values={"KEY": "k", "VALUE": "v"})
+        p = t.run(PAGE, values={"KEY": "k", "VALUE": "v"})  # exit code 0
         t.check(p.log_has(r"^\[error [^\n]*Brindlex is a link to elsewhere"), "link refused")
         t.check(not p.has_value("saved"), "no page without the engine")
+        t.check(p.log_has(r"modal box: Brindlex: " + ENGINE_MISSING_BOX_TEXT + "$"),
+                "no box telling the engine is missing:\n" + p.describe())
         t.check(os.path.isdir(target), "what the link points to is still there")
         t.eq(os.listdir(target), [], "what the link points to")
     finally:

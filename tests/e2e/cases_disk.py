@@ -1,8 +1,8 @@
 """Full disks, through the real program: downloads, "setCacheData", "replaceFile" and
 "moveFile" against a small tmpfs volume, mounted as a drive letter of the prefix or
 over the application data folder that holds the cache folder. Mounting needs root;
-where it is refused, each case prints why it is skipped, and the unit tests' simulated
-full disk covers the same outcomes."""
+where it is refused, each case ends as skipped (and the test with it), and the unit
+tests' simulated full disk covers the same outcomes."""
 import contextlib
 import hashlib
 import json
@@ -69,21 +69,17 @@ class SmallVolume:
 
 @contextlib.contextmanager
 def small_volume(t, size, path=None):
-    """A mounted SmallVolume, unmounted again afterwards; None after printing why the
-    case is skipped."""
+    """A mounted SmallVolume, unmounted again afterwards; where none can be mounted
+    the case ends as skipped."""
     if os.geteuid() != 0:
-        print("SKIPPED %s: mounting a small volume needs root; the unit tests' simulated "
-              "full disk covers these outcomes" % t.name, flush=True)
-        yield None
-        return
+        t.skip("mounting a small volume needs root; the unit tests' simulated full disk "
+               "covers these outcomes")
     volume = SmallVolume(t, size, path)
     try:
         if not volume.mounted:
-            print("SKIPPED %s: mount refused (%s); the unit tests' simulated full disk "
-                  "covers these outcomes" % (t.name, volume.refusal), flush=True)
-            yield None
-        else:
-            yield volume
+            t.skip("mount refused (%s); the unit tests' simulated full disk covers these "
+                   "outcomes" % volume.refusal)
+        yield volume
     finally:
         volume.close()
 
@@ -114,8 +110,6 @@ def body(size, seed):
       "one that just fits is saved")
 def _(t):
     with small_volume(t, 4 << 20) as volume:
-        if not volume:
-            return
         drive = volume.drive()
         target = os.path.join(volume.path, "setup.exe")
         before = write(target, body(300000, 1))
@@ -153,10 +147,8 @@ def _(t):
     # itself: a mount point there reads as a link, which the program refuses to write
     # through.
     folder = t.appdata("Brindlex")
-    engine = os.path.join(os.path.dirname(t.exe), "engine", "node.dll")
+    engine = os.path.join(t.build, "engine", "node.dll")
     with small_volume(t, os.path.getsize(engine) + (1 << 20), t.appdata()) as volume:
-        if not volume:
-            return
         os.makedirs(folder)
         # The program finds its engine in place and need not write it.
         with open(engine, "rb") as src, open(os.path.join(folder, "node.dll"), "wb") as dst:
@@ -198,8 +190,6 @@ def _(t):
       "nothing and lose nothing; with room they work")
 def _(t):
     with small_volume(t, 1 << 20) as volume:
-        if not volume:
-            return
         drive = volume.drive()
         target = os.path.join(volume.path, "app.exe")
         before = write(target, body(20000, 4))

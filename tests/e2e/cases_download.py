@@ -21,7 +21,7 @@ class TlsServer:
     """tools/download_server.py with the test certificates, its authority trusted."""
 
     def __init__(self, t):
-        build = os.path.dirname(t.exe)
+        build = t.build
         certs = os.path.join(build, "download-test", "certs")
         subprocess.run([os.path.join(TOOLS, "make-test-certs.sh"), certs], check=True)
         trust = os.path.join(build, "tests", "trust_root_ca.exe")

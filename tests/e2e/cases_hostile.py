@@ -22,9 +22,10 @@ ANY_HEAD = re.compile(rb"\[(info|warning|error) \d\d:\d\d:\d\d\]|\[console\] |\[
 
 
 def wine_process_private(t):
-    """Anonymous resident memory of the Wine process running the program (Linux view),
-    for when Wine reports no private usage."""
+    """Anonymous resident memory of the Wine process running the program in this
+    prefix (Linux view), for when Wine reports no private usage."""
     name = os.path.basename(t.exe).encode()
+    prefix = b"WINEPREFIX=" + os.environ["WINEPREFIX"].encode()
     for pid in os.listdir("/proc"):
         if not pid.isdigit():
             continue
@@ -33,6 +34,10 @@ def wine_process_private(t):
                 argv = f.read().split(b"\0")
             if not any(a.endswith(name) for a in argv[:2]):
                 continue
+            # Other prefixes run a program of the same name at the same time.
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                if prefix not in f.read().split(b"\0"):
+                    continue
             with open("/proc/%s/status" % pid) as f:
                 for line in f:
                     if line.startswith("RssAnon:"):

@@ -1,7 +1,8 @@
-"""Single instance: many starts at the same moment leave exactly one program."""
+"""Single instance: many starts at the same moment leave exactly one program; a start
+while it runs changes nothing; once it ended, a start runs normally."""
 import time
 
-from e2e import START_PATH, case
+from e2e import START_PATH, case, check_teardown, entry_line
 
 STARTS = 20
 
@@ -37,7 +38,27 @@ def _(t):
     runs = [line for p in programs for line in p.console() if line.startswith("@run ")]
     t.eq(len(runs), 1, "page runs: %r" % runs)
     t.eq(len(t.server.requested(START_PATH)), 1, "start page requests")
+
+    # A start while the program is up with its page: quick, quiet, and the program and
+    # its page go on.
+    ticks = survivor.wait_console("tick")
+    started = time.monotonic()
+    late = t.start("instance/stay.html")
+    late.wait_exit(15)
+    took = time.monotonic() - started
+    t.check(took < 8, "a start while the program ran took %.1fs" % took)
+    t.eq(late.records(), [], "log lines of the late start")
+    t.eq(late.console(), [], "console lines of the late start")
+    t.eq(len(t.server.requested(START_PATH)), 0, "start page requests of the late start")
+    survivor.out.wait_until(lambda _: survivor.value("tick") > ticks + 2, 10)
+    t.check(survivor.value("tick") > ticks + 2, "the program's page stopped ticking")
+
+    # Closing it the usual way (system menu "Close") ends it with exit code 0.
     code, out = t.probe("close", "Brindlex")
     t.eq(code, 0, "probe close: " + out)
     survivor.wait_exit(15)
     t.check(not survivor.has_value("done"), "the page closed itself")
+    t.check(not survivor.log_has(entry_line("OnClose")), "closed through the page's close()")
+    check_teardown(t, survivor)
+    again = t.run("window/smoke.html")
+    t.eq(again.value("loaded"), True, "page of a start after the program ended")

@@ -4,15 +4,7 @@ import hashlib
 import os
 import re
 
-from e2e import UNDEFINED, case
-
-ECHO = r"\{\n    return %s;\n\}"
-
-
-def echo(level, handler, value):
-    """A result echo record: the level's head naming the handler, then the echo."""
-    return r"^\[%s [^\n]*%s[^\n]*\n?%s" % (level, handler, ECHO % value)
-
+from e2e import UNDEFINED, case, echo_line
 
 def config_data(t):
     return t.appdata("Brindlex", "config.data")
@@ -43,9 +35,9 @@ def _(t):
     stored = key if t.codec == "gbk" else "name-\u00e9?"
     stored_value = value if t.codec == "gbk" else value.replace("\u4e2d", "?")
     t.check(p.log_has(r"OnGetData[^\n]*execute c\+\+ function key: never-set$"))
-    t.check(p.log_has(echo("warning", "OnGetData", "undefined")), "missing key: warning echo")
-    t.check(p.log_has(echo("info", "OnGetData", "v2")))
-    t.check(p.log_has(echo("info", "OnGetCacheData", "")), "empty cache value: info echo")
+    t.check(p.log_has(echo_line("OnGetData", "undefined", "warning")), "missing key: warning echo")
+    t.check(p.log_has(echo_line("OnGetData", "v2")))
+    t.check(p.log_has(echo_line("OnGetCacheData", "")), "empty cache value: info echo")
     t.check(p.log_has(r"OnSetCacheData[^\n]*execute c\+\+ function key: .*, value: "))
     with open(config_data(t), "rb") as f:
         saved = f.read().decode("utf-8")
@@ -90,7 +82,7 @@ def _(t):
                                   ("warning", "onRemoveFile", "false"),
                                   ("warning", "OnFileExists", "false"),
                                   ("info", "OnGetFileMd5", hashlib.md5(b"a.txt").hexdigest())):
-        t.check(p.log_has(echo(level, handler, value)), "no %s echo of %s %s\n%s"
+        t.check(p.log_has(echo_line(handler, value, level)), "no %s echo of %s %s\n%s"
                 % (level, handler, value, p.describe()))
     t.check(p.log_has(r"OnMoveFile[^\n]*execute c\+\+ function old file path: .*a\.txt, "
                       r"new file path: .*b\.txt$"), "moveFile entry line")
@@ -120,8 +112,8 @@ def _(t):
     t.check(p.log_has(r"OnHasRegisterPath[^\n]*execute c\+\+ function register path: "
                       r"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft, bit: 64 $"))
     t.check(p.log_has(r"OnHasRegisterPath[^\n]*register path: [^\n]*, bit: 320 $"))
-    t.check(p.log_has(echo("error", "OnHasRegisterPath", "false")), "no root name: error echo")
-    t.check(p.log_has(echo("warning", "OnHasRegisterKey", "false")), "absent value: warning")
+    t.check(p.log_has(echo_line("OnHasRegisterPath", "false", "error")), "no root name: error echo")
+    t.check(p.log_has(echo_line("OnHasRegisterKey", "false", "warning")), "absent value: warning")
     t.check(p.log_has(r"OnHasRegisterKey[^\n]*register path: [^\n]*, key: none, bit: 64 $"))
 
 

@@ -24,6 +24,26 @@ def read(path):
         return f.read()
 
 
+@case("a crash where no dump can be written: the crash line says so and why, and the "
+      "process still ends with the exception's code")
+def _(t):
+    child = os.path.join(os.path.dirname(t.probe_exe), "crash_test_child.exe")
+    folder = os.path.join(t.tmp, "no-dump")
+    os.makedirs(os.path.join(folder, "logs"))
+    with open(os.path.join(folder, "crashes"), "wb") as f:  # a file holds the folder's name
+        f.write(b"not a folder")
+    _, out = t.probe("status", '"%s" access-violation "%s"' % (t.winpath(child), t.winpath(folder)),
+                     timeout=90)
+    t.eq(re.search(r"^exit (\S+)$", out, re.M).group(1), "0xC0000005", "exit code")
+    t.eq(read(os.path.join(folder, "crashes")), b"not a folder", "what holds the folder's name")
+    lines = read(os.path.join(folder, "logs", "brindlex.log")).split(b"\r\n")
+    crash = [line for line in lines if b"unhandled exception" in line]
+    t.eq(len(crash), 1, "crash lines: %r" % crash)
+    t.check(re.match(rb"\[error [\d:]{8}\]crash_report\.cpp:\d+ .*unhandled exception 0xC0000005 "
+                     rb"at \S+ on thread \d+, no crash report \(error \d+\): [A-Z]:\\.*\.dmp$",
+                     crash[0]), "crash line: %r" % crash[0])
+
+
 def log_bytes(program):
     """The bytes the program's log wrote to standard output, without the stand-in
     engine's own lines."""

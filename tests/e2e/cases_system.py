@@ -3,7 +3,7 @@ import os
 import re
 import sys
 
-from e2e import case
+from e2e import case, echo_line as echo, entry_line
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
 from pe_image import PeImage  # noqa: E402
@@ -19,35 +19,23 @@ VERSION_LINE = "应用程序名称:%s, 版本号:%s"
 PROGRAM_VERSION = "1.0.0.64"
 
 
+# The name of the Windows each kernel image this suite has met belongs to, by its
+# version (major.minor.build): Wine's builtin image, whatever version a prefix presents.
+OS_NAME_OF_KERNEL = {"6.1.7601": "win7", "10.0.19041": "win10", "10.0.19045": "win10",
+                     "10.0.22621": "win11", "6.2.9200": "win8", "5.1.2600": "xp"}
+
+
 def expected_os_name(t):
-    """The name for the kernel image a 32-bit program finds in its system folder, read
-    from the image's version resource: (name, "major.minor.build.revision")."""
+    """The name for the kernel image a 32-bit program finds in its system folder:
+    (name, "major.minor.build.revision")."""
     folder = "syswow64" if t.prefix == "w64" else "system32"
     kernel = os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows", folder, "ntoskrnl.exe")
     version = PeImage(kernel).file_version()
     t.check(version, "no version resource in " + kernel)
-    major, minor, build, _ = version
-    if major >= 10:
-        name = "win10" if build < 22000 else "win11"
-    elif major >= 6:
-        name = "win8" if minor == 2 else "win7"
-    else:
-        name = "xp"
-    return name, ".".join(str(n) for n in version)
-
-
-def info_line(handler, message):
-    """A level-info record of handler (a WkeFunction member) whose message is message."""
-    return (r"^\[info \d\d:\d\d:\d\d\]\w+\.cpp:\d+ .*\bWkeFunction::" + handler
-            + r"\(.*\) (?:last err: .*\(-?\d+\))?" + re.escape(message) + r"$")
-
-
-def entry_line(handler):
-    return info_line(handler, "execute c++ function")
-
-
-def echo(handler, text):
-    return info_line(handler, "{\n    return %s;\n}" % text)
+    key = ".".join(str(n) for n in version[:3])
+    t.check(key in OS_NAME_OF_KERNEL, "kernel image %s: add the name of its Windows to "
+            "OS_NAME_OF_KERNEL" % key)
+    return OS_NAME_OF_KERNEL[key], ".".join(str(n) for n in version)
 
 
 def handler_records(p, handler):

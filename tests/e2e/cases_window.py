@@ -6,18 +6,14 @@ import shutil
 import subprocess
 import time
 
-from e2e import START_PATH, UNDEFINED, Route, case
+from e2e import (FINALIZED, HEAD, START_PATH, UNDEFINED, Route, case, check_teardown,
+                 echo_line, entry_line)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ORIGIN_FMT = "http://127.0.0.1:%d"
 UNINSTALL_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Brindlex"
 DEVTOOLS_MESSAGE = "检测到inspector.html文件，开启调试模式"
 LOAD_FAIL_BOX_TEXT = "网络连接失败，请稍后再试"
-HEAD = r"\[(?:info|warning|error) \d\d:\d\d:\d\d\]\w+\.cpp:\d+ "
-# What follows the signature: a blank, or the last error's text and code.
-AFTER_SIGNATURE = r" (?:last err: .*\(-?\d+\))?"
-# The stand-in engine's line for wkeFinalize.
-FINALIZED = "[standin] wkeFinalize"
 WINDOW_HANDLERS = ("OnMin", "OnMax", "OnRestore", "OnClose", "OnMoveWindow", "OnExec")
 
 
@@ -28,24 +24,10 @@ def file_version():
     return ".".join(numbers.groups())
 
 
-def entry_line(handler, message="execute c++ function"):
-    return (r"^" + HEAD + r".*\bWkeFunction::" + handler + r"\(.*\)" + AFTER_SIGNATURE
-            + re.escape(message) + r"$")
-
-
 def check_no_echo(t, p, handlers=WINDOW_HANDLERS):
     for handler in handlers:
         echoes = p.log_matching(r"WkeFunction::" + handler + r"\(.*\n?.*return")
         t.check(not echoes, "%s wrote a result echo: %r" % (handler, echoes))
-
-
-def check_teardown(t, p):
-    """The engine is finalised first, then the drag hook is removed."""
-    lines = p.text().splitlines()
-    finalized = [i for i, line in enumerate(lines) if line == FINALIZED]
-    unhooked = [i for i, line in enumerate(lines) if re.match(HEAD + r".*mouse hook removed$", line)]
-    t.eq((len(finalized), len(unhooked)), (1, 1), "finalise and hook removal lines")
-    t.check(finalized[0] < unhooked[0], "the hook was removed before the engine was finalised")
 
 
 # --- Start-up and the log ---------------------------------------------------------------
@@ -66,36 +48,6 @@ def _(t):
     t.check(not p.log_has(re.escape(DEVTOOLS_MESSAGE)), "devtools switched on without their page")
 
 
-@case("a second start exits 0 at once, shows nothing and leaves the first one running")
-def _(t):
-    first = t.start("window/stay.html")
-    first.wait_console("ready")
-    ticks = first.wait_console("tick")
-    started = time.monotonic()
-    second = t.start("window/stay.html")
-    second.wait_exit(15)
-    took = time.monotonic() - started
-    t.check(took < 8, "second start took %.1fs" % took)
-    t.eq(second.records(), [], "log lines of the second start")
-    t.eq(second.console(), [], "console lines of the second start")
-    t.eq(len(t.server.requested(START_PATH)), 0, "start page requests of the second start")
-    t.check(first.running(), "the first instance ended")
-    deadline = time.monotonic() + 10
-    while first.value("tick") <= ticks + 2 and time.monotonic() < deadline:
-        time.sleep(0.2)
-    t.check(first.value("tick") > ticks + 2, "the first instance stopped ticking")
-    # Closing it the usual way (system menu "Close") ends it with exit code 0.
-    code, out = t.probe("close", "Brindlex")
-    t.eq(code, 0, "probe close: " + out)
-    first.wait_exit(15)
-    t.check(not first.has_value("done"), "the page closed itself")
-    t.check(not first.log_has(entry_line("OnClose")), "closed through the page's close()")
-    check_teardown(t, first)
-    # After the first instance ended, a new start runs normally.
-    third = t.run("window/smoke.html")
-    t.eq(third.value("loaded"), True, "page of a start after the first ended")
-
-
 def recharge_case(description, args, expect_pay, raw=None):
     @case("command line %s: openPayDialog() %s" % (description, "called" if expect_pay else "not called"))
     def _(t):
@@ -112,14 +64,12 @@ def recharge_case(description, args, expect_pay, raw=None):
             t.check(not p.has_value("pay"), "openPayDialog() was called")
 
 
-recharge_case("--recharge", ["--recharge"], True)
-recharge_case("--RECHARGE", ["--RECHARGE"], True)
+# One start per way the argument is read: any letter case, quotes taken off, exactly
+# one argument, the whole text. Plain "--recharge" is the next case's.
 recharge_case("--ReCharge", ["--ReCharge"], True)
 recharge_case('"--recharge" in quotes', None, True, raw='"--recharge"')
 recharge_case("without arguments", [], False)
 recharge_case("--recharge with a second argument", ["--recharge", "x"], False)
-recharge_case("--recharge after another argument", ["x", "--recharge"], False)
-recharge_case("-recharge", ["-recharge"], False)
 recharge_case("--recharge=1", ["--recharge=1"], False)
 
 
@@ -143,9 +93,7 @@ def _(t):
         lines = p.log_matching(r"WkeFunction::" + handler + r"\(")
         t.eq(len(lines), 2, "log lines of %s: %r" % (handler, lines))
         t.check(re.match(entry_line(handler), lines[0]), "entry line: %r" % lines[0])
-        echo = (r"^" + HEAD + r".*\bWkeFunction::" + handler + r"\(.*\)" + AFTER_SIGNATURE
-                + r"\{\n    return " + re.escape(shown) + r";\n\}$")
-        t.check(re.match(echo, lines[1]), "echo of %s: %r" % (handler, lines[1]))
+        t.check(re.match(echo_line(handler, shown), lines[1]), "echo of %s: %r" % (handler, lines[1]))
 
 
 @case("the window stays hidden until the document is ready, then shows")
@@ -192,8 +140,8 @@ def display_version_case(description, stored, expected):
 display_version_case("absent: nothing written", None, lambda: None)
 display_version_case("empty: left empty", "", lambda: "")
 display_version_case("equal: left as it is", file_version(), file_version)
-display_version_case("different: replaced", "0.9.1.3", file_version)
-display_version_case("longer: replaced", file_version() + "0", file_version)
+# Any other text is replaced; the program's version cut short is the one most easily
+# taken for equal.
 display_version_case("shorter: replaced", file_version()[:-1], file_version)
 
 

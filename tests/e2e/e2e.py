@@ -54,6 +54,49 @@ WINDOW_TITLE = "Brindlex"
 UNDEFINED = object()  # what report() sends for undefined
 
 _CASES = []
+# The exit code of a run in which a case could not run on this machine (and none
+# failed): ctest counts the test as skipped, not passed.
+SKIP_CODE = 77
+
+
+class Skipped(Exception):
+    """Raised through t.skip(reason): the case cannot run on this machine."""
+
+
+# A log record's head (level, time, source file and line), and what follows a
+# function's signature: a blank, or the caller's last error with its code.
+HEAD = r"\[(?:info|warning|error) \d\d:\d\d:\d\d\]\w+\.cpp:\d+ "
+AFTER_SIGNATURE = r" (?:last err: .*\(-?\d+\))?"
+
+
+def handler_line(handler, message, level=r"(?:info|warning|error)"):
+    """A record of handler (a WkeFunction member) whose message is exactly message; a
+    regular expression for Program.log_has()."""
+    return (r"^\[" + level + r" \d\d:\d\d:\d\d\]\w+\.cpp:\d+ .*\bWkeFunction::" + handler
+            + r"\(.*\)" + AFTER_SIGNATURE + re.escape(message) + r"$")
+
+
+def entry_line(handler, message="execute c++ function"):
+    """The line a native function writes first."""
+    return handler_line(handler, message, "info")
+
+
+def echo_line(handler, text, level="info"):
+    """The result echo of a native function that returned text (as the script sees it)."""
+    return handler_line(handler, "{\n    return %s;\n}" % text, level)
+
+
+# The stand-in engine's line for wkeFinalize.
+FINALIZED = "[standin] wkeFinalize"
+
+
+def check_teardown(t, p):
+    """The engine is finalised first, then the drag hook is removed."""
+    lines = p.text().splitlines()
+    finalized = [i for i, line in enumerate(lines) if line == FINALIZED]
+    unhooked = [i for i, line in enumerate(lines) if re.match(HEAD + r".*mouse hook removed$", line)]
+    t.eq((len(finalized), len(unhooked)), (1, 1), "finalise and hook removal lines")
+    t.check(finalized[0] < unhooked[0], "the hook was removed before the engine was finalised")
 
 
 def case(name):
@@ -432,6 +475,9 @@ class Context:
         self.setup = args.setup and os.path.abspath(args.setup)
         self.setup_settings = args.setup_settings and os.path.abspath(args.setup_settings)
         self.wine_exec = os.path.abspath(args.wine_exec)
+        # The build folder (the probe sits in its tests/e2e): test tools, certificates,
+        # the engine library.
+        self.build = os.path.abspath(os.path.join(os.path.dirname(self.probe_exe), "..", ".."))
         self.prefix = os.environ.get("BRINDLEX_EXPECT_PREFIX", "")
         codepage = os.environ.get("BRINDLEX_EXPECT_CODEPAGE", "936")
         self.codec = "gbk" if codepage == "936" else "cp1252"
@@ -529,6 +575,11 @@ class Context:
 
     # Assertions.
     @staticmethod
+    def skip(reason):
+        """Ends the case as skipped: it cannot run on this machine."""
+        raise Skipped(reason)
+
+    @staticmethod
     def check(condition, message="check failed"):
         if not condition:
             raise AssertionError(message)
@@ -575,6 +626,11 @@ def main():
                         help="fail unless --only selects exactly this many cases (a renamed "
                              "case must not drop out of a subset unseen)")
     args = parser.parse_args()
+    # The display of this prefix, when each prefix has its own (scripts/test.sh).
+    own_display = os.environ.get("BRINDLEX_DISPLAY_" + os.path.basename(
+        os.environ.get("WINEPREFIX", "").rstrip("/")))
+    if own_display:
+        os.environ["DISPLAY"] = own_display
     for variable in ("WINEPREFIX", "DISPLAY"):
         if not os.environ.get(variable):
             print("e2e: %s is not set (scripts/test.sh provides both)" % variable)
@@ -601,7 +657,7 @@ def main():
             if attempt == 599:
                 raise
             time.sleep(1)
-    failures = []
+    failures, skipped = [], []
     try:
         for name, function in selected:
             ctx = Context(args, server, name)
@@ -609,6 +665,9 @@ def main():
             try:
                 function(ctx)
                 print("PASS %s (%.1fs)" % (name, time.monotonic() - started), flush=True)
+            except Skipped as reason:
+                skipped.append(name)
+                print("SKIPPED %s: %s" % (name, reason), flush=True)
             except Exception as error:  # a failed case must not stop the others
                 failures.append(name)
                 detail = str(error) if isinstance(error, AssertionError) else traceback.format_exc()
@@ -618,10 +677,15 @@ def main():
                 ctx.cleanup()
     finally:
         server.close()
-    print("%d of %d cases passed" % (len(selected) - len(failures), len(selected)))
+    passed = len(selected) - len(failures) - len(skipped)
+    print("%d of %d cases passed, %d skipped" % (passed, len(selected), len(skipped)))
     for name in failures:
         print("  failed: %s" % name)
-    return 1 if failures or not selected else 0
+    for name in skipped:
+        print("  skipped: %s" % name)
+    if failures or not selected:
+        return 1
+    return SKIP_CODE if skipped else 0
 
 
 if __name__ == "__main__":

@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/ansi_text.h"
 #include "app/disk_write.h"
@@ -147,6 +148,36 @@ TEST_F(CacheConfigDataTest, UnreadableFileIsKeptAsideBeforeTheFirstSave) {
   EXPECT_EQ(OnDisk(), R"({"d":"1"})");
 }
 
+// Every name to keep the unreadable file under is taken: nothing is saved over it, and
+// it stays byte for byte what it was until it can be kept.
+TEST_F(CacheConfigDataTest, UnreadableFileThatCannotBeKeptAsideIsNotSavedOver) {
+  const std::string bad = "{\"a\": \"1\",";
+  PutOnDisk(bad);
+  std::vector<std::wstring> taken = {folder.File(L"config.data.unreadable")};
+  for (int n = 1; n < 100; ++n) {
+    taken.push_back(folder.File(L"config.data.unreadable." + std::to_wstring(n)));
+  }
+  for (const std::wstring& name : taken) ASSERT_TRUE(CreateDirectoryW(name.c_str(), nullptr));
+  CacheConfigData store(AnsiFile());
+  {
+    test_support::StdoutCapture log;
+    EXPECT_FALSE(store.SetData("b", "1"));
+    const std::string text = log.Text();
+    EXPECT_NE(text.find("unreadable " + AnsiFile() + " could not be kept aside; not saving "
+                        "over it"),
+              std::string::npos)
+        << text;
+  }
+  EXPECT_EQ(OnDisk(), bad);
+  EXPECT_FALSE(PathExists(folder.File(L"config.data.tmp")));
+  EXPECT_EQ(store.GetData("b"), "1") << "the change is kept in memory";
+
+  ASSERT_TRUE(RemoveDirectoryW(taken.back().c_str()));
+  ASSERT_TRUE(store.SetData("c", "1"));
+  EXPECT_EQ(ReadBytes(taken.back()), bad);
+  EXPECT_EQ(OnDisk(), R"({"b":"1","c":"1"})");
+}
+
 TEST_F(CacheConfigDataTest, FileThatCannotBeReadIsKeptAsideBeforeTheFirstSave) {
   PutOnDisk(R"({"old":"1"})");
   CacheConfigData store(AnsiFile());
@@ -257,8 +288,12 @@ TEST_F(CacheConfigDataTest, SaveWaitsBrieflyForAFileHeldByAnotherReader) {
   ASSERT_TRUE(store.SetData("k", "1"));
   auto held = std::make_unique<test_support::LockedFile>(File());
   ASSERT_TRUE(held->locked());
-  std::thread release([&held] {
-    Sleep(60);
+  // Let go once the save has its new content ready beside the file, i.e. while it
+  // tries to move it over the held one.
+  const std::wstring temp = folder.File(L"config.data.tmp");
+  std::thread release([&held, &temp] {
+    const DWORD start = GetTickCount();
+    while (!PathExists(temp) && GetTickCount() - start < 10000) Sleep(1);
     held.reset();
   });
   EXPECT_TRUE(store.SetData("k", "2"));
@@ -293,7 +328,11 @@ TEST_F(CacheConfigDataTest, StaleTemporaryFileFromAKilledSaveIsOverwritten) {
 // holds every key saved before.
 TEST_F(CacheConfigDataTest, KillingASavingProcessNeverLosesTheFile) {
   PutOnDisk(R"({"seed":"kept"})");
-  std::mt19937 random(GetTickCount());
+  const unsigned seed = GetTickCount();
+  RecordProperty("seed", std::to_string(seed));
+  printf("kill times drawn with seed %u\n", seed);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
   size_t keysBefore = 1;
   for (int round = 0; round < 50; ++round) {
     SCOPED_TRACE(round);

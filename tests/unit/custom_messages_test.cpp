@@ -56,11 +56,18 @@ TEST(CustomMessages, PostedOnesAreCarriedOutInAnyLoopSentOnesNeverTakenForPayloa
   HANDLE sender = reinterpret_cast<HANDLE>(
       _beginthreadex(nullptr, 0, SendFromAnotherThread, &sent, 0, nullptr));
   ASSERT_NE(sender, nullptr);
-  while (MsgWaitForMultipleObjects(1, &sender, FALSE, 5000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+  // The sender returns only once its message was handled: a wait that ran out would
+  // leave "never run" below unproven.
+  const DWORD deadline = GetTickCount() + 20000;
+  DWORD waited = WAIT_TIMEOUT;
+  while (static_cast<LONG>(deadline - GetTickCount()) > 0) {
+    waited = MsgWaitForMultipleObjects(1, &sender, FALSE, deadline - GetTickCount(), QS_ALLINPUT);
+    if (waited != WAIT_OBJECT_0 + 1) break;
     DispatchAll();
   }
   CloseHandle(sender);
   const std::string log = testing::internal::GetCapturedStdout();
+  ASSERT_EQ(waited, WAIT_OBJECT_0) << "the sent message was never handled";
 
   for (int i = 0; i < 3; ++i) {
     const std::string line = "web window is gone, call dropped: posted(" + std::to_string(i) + ")";

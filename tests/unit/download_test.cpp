@@ -23,6 +23,7 @@
 #include "net/download_worker.h"
 #include "net/root_certificates.h"
 #include "net/running_downloads.h"
+#include "wke/custom_messages.h"
 #include "unit/test_support.h"
 #include "wke/wke_window.h"
 
@@ -862,7 +863,13 @@ TEST_F(DownloadTest, StopEndsRunningDownloadsAndLaterOnesNeverStart) {
   ASSERT_TRUE(sink_.PumpUntil([&] {
     return !sink_.Numbers("p0").empty() && !sink_.Numbers("p1").empty();
   }));
-  Sleep(300);  // the third has had as long to get going
+  // The third, which posts no progress, is under way once its part file is there.
+  ASSERT_TRUE(sink_.PumpUntil([&] {
+    const std::vector<std::wstring> names = Files();
+    return std::count_if(names.begin(), names.end(), [](const std::wstring& name) {
+             return name.size() > 5 && name.compare(name.size() - 5, 5, L".part") == 0;
+           }) == 3;
+  }));
 
   EXPECT_TRUE(RunningDownloads::Stop()) << "a worker outlived the wait";
   for (std::thread& worker : workers) worker.join();
@@ -881,6 +888,42 @@ TEST_F(DownloadTest, StopEndsRunningDownloadsAndLaterOnesNeverStart) {
   RunningDownloads::Resume();
   Run(Body(1000, 51), folder_.File(L"after.bin"), "p", "after");
   EXPECT_EQ(sink_.Numbers("after"), std::vector<long>{1});
+}
+
+// A worker that cannot be started: the page hears finished 0 at once, and the task is
+// freed (its 4 MiB name lives in a block of its own, which goes back to the system).
+TEST_F(DownloadTest, WorkerThatCannotStartReportsZeroAndFreesItsTask) {
+  int starts = 0;
+  const auto failingStart = [&starts](std::function<void()>) {
+    ++starts;
+    return false;
+  };
+  auto task = std::make_unique<DownloadTask>();
+  task->hwnd = sink_.hwnd();
+  task->url = Body(1000, 60);
+  task->filePath = Narrow(folder_.File(L"never.bin"));
+  task->progressCallbackName = std::string(4 << 20, 'p');
+  task->finishedCallbackName = "d";
+  const void* name = task->progressCallbackName.data();
+  MEMORY_BASIC_INFORMATION block = {};
+  ASSERT_NE(VirtualQuery(name, &block, sizeof(block)), 0u);
+  ASSERT_EQ(block.State, static_cast<DWORD>(MEM_COMMIT));
+  MSG message = {};
+  message.hwnd = sink_.hwnd();
+  message.message = WM_WKE_DOWNLOAD;
+  message.wParam = reinterpret_cast<WPARAM>(task.release());
+  test_support::StdoutCapture log;
+  StartDownloadWorker(message, failingStart);
+  const std::string text = log.Text();
+  ASSERT_NE(VirtualQuery(name, &block, sizeof(block)), 0u);
+  EXPECT_NE(block.State, static_cast<DWORD>(MEM_COMMIT)) << "the task was left behind";
+  EXPECT_EQ(starts, 1);
+  EXPECT_NE(text.find("download worker not started for " + Body(1000, 60)), std::string::npos)
+      << text;
+  // Posted before StartDownloadWorker returned: no thread is involved.
+  sink_.Drain();
+  EXPECT_EQ(sink_.calls, std::vector<std::string>{"d(0)"});
+  EXPECT_TRUE(Files().empty());
 }
 
 }  // namespace

@@ -332,6 +332,88 @@ TEST_F(FileCommandsTest, MoveRenamesButNeverOverwrites) {
   EXPECT_FALSE(FileCommands::Move(std::wstring(32000, L'a'), to));
 }
 
+// A folder on another file system than the temporary folder that any user can write
+// (under Wine drive Z: is the machine's root, and /dev/shm a memory file system):
+// moves there are copies. Empty when there is none.
+class OtherVolume {
+ public:
+  OtherVolume() {
+    const std::wstring candidate =
+        L"Z:\\dev\\shm\\brindlex-unit-" + std::to_wstring(GetCurrentProcessId());
+    if (!CreateDirectoryW(candidate.c_str(), nullptr)) return;
+    path_ = candidate;
+  }
+  ~OtherVolume() {
+    if (!path_.empty()) test_support::RemoveTree(path_);
+  }
+  OtherVolume(const OtherVolume&) = delete;
+  OtherVolume& operator=(const OtherVolume&) = delete;
+
+  // Whether a plain rename from folder into this one fails for being a copy.
+  bool IsOtherThan(const std::wstring& folder) const {
+    if (path_.empty()) return false;
+    const std::wstring probe = folder + L"\\volume-probe";
+    if (!WriteBytes(probe, "x")) return false;
+    const bool renamed = MoveFileExW(probe.c_str(), File(L"volume-probe").c_str(), 0) != FALSE;
+    const DWORD error = GetLastError();
+    DeleteFileW(probe.c_str());
+    DeleteFileW(File(L"volume-probe").c_str());
+    return !renamed && error == ERROR_NOT_SAME_DEVICE;
+  }
+  std::wstring File(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+ private:
+  std::wstring path_;
+};
+
+// Replacing and moving onto another volume copy the file: the copy is whole, the
+// source goes, nothing is left beside the target, and a move never overwrites.
+TEST_F(FileCommandsTest, ReplaceAndMoveOntoAnotherVolume) {
+  OtherVolume volume;
+  if (!volume.IsOtherThan(folder.path())) GTEST_SKIP() << "no second file system to write";
+  const std::string big(3 << 20, 'b');
+  ASSERT_TRUE(WriteBytes(folder.File(L"new.exe"), big));
+  ASSERT_TRUE(WriteBytes(volume.File(L"app.exe"), "old program"));
+  EXPECT_TRUE(FileCommands::Replace(folder.File(L"new.exe"), volume.File(L"app.exe")));
+  EXPECT_TRUE(ReadBytes(volume.File(L"app.exe")) == big);
+  EXPECT_FALSE(PathExists(folder.File(L"new.exe")));
+
+  // Held open by a running program: moved aside, as on one volume.
+  ASSERT_TRUE(WriteBytes(folder.File(L"newer.exe"), "newer program"));
+  {
+    HANDLE running = CreateFileW(volume.File(L"app.exe").c_str(), GENERIC_READ,
+                                 FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                 nullptr);
+    ASSERT_NE(running, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(FileCommands::Replace(folder.File(L"newer.exe"), volume.File(L"app.exe")));
+    CloseHandle(running);
+  }
+  EXPECT_EQ(ReadBytes(volume.File(L"app.exe")), "newer program");
+
+  ASSERT_TRUE(WriteBytes(folder.File(L"moved.bin"), big));
+  EXPECT_TRUE(FileCommands::Move(folder.File(L"moved.bin"), volume.File(L"moved.bin")));
+  EXPECT_TRUE(ReadBytes(volume.File(L"moved.bin")) == big);
+  EXPECT_FALSE(PathExists(folder.File(L"moved.bin")));
+  ASSERT_TRUE(WriteBytes(folder.File(L"other.bin"), "other"));
+  EXPECT_FALSE(FileCommands::Move(folder.File(L"other.bin"), volume.File(L"moved.bin")));
+  EXPECT_TRUE(ReadBytes(volume.File(L"moved.bin")) == big);
+  EXPECT_EQ(ReadBytes(folder.File(L"other.bin")), "other");
+
+  // Nothing but the targets (and a replaced program moved aside) on the other volume.
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW(volume.File(L"*").c_str(), &found);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+  std::sort(names.begin(), names.end());
+  EXPECT_TRUE(names == std::vector<std::wstring>({L"app.exe", L"moved.bin"}) ||
+              names == std::vector<std::wstring>({L"app.exe", L"app.exe.bak", L"moved.bin"}))
+      << names.size() << " files";
+}
+
 TEST_F(FileCommandsTest, MoveTakesALoadedLibraryOutOfTheWay) {
   const std::wstring path = LibraryInUse(L"loaded.dll");
   ChildProcess holder(L"load-dll", path);

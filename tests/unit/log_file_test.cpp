@@ -60,4 +60,61 @@ TEST(LogFile, RotatesBetweenLinesPastTheLimitKeepingThreeOldFilesAndStaysShared)
   EXPECT_TRUE(DeleteFileW(path(0).c_str())) << GetLastError();
 }
 
+// An old log someone holds open without letting it be moved (a viewer) cannot rotate:
+// the log goes on in the same file and rotates on a later line once it is let go.
+TEST(LogFile, LogHeldOpenGrowsPastTheLimitAndRotatesOnceLetGo) {
+  TempDir dir;
+  const auto path = [&](int generation) { return LogFile::PathOf(dir.path(), generation); };
+  LogFile file;
+  ASSERT_TRUE(file.Open(dir.path(), "==== start"));
+  HANDLE viewer = CreateFileW(path(0).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
+  std::string written = "==== start\r\n";
+  const std::string line = std::string(99, 'x') + "\n";
+  while (written.size() < kLogFileLimit + kLogFileLimit / 32) {
+    file.Append(line.data(), line.size());
+    written += TextMode(line);
+  }
+  CloseHandle(viewer);
+  EXPECT_FALSE(PathExists(path(1)));
+  EXPECT_EQ(ReadBytes(path(0)), written) << "a line went missing while the log was held";
+
+  while (!PathExists(path(1)) && written.size() < 2 * kLogFileLimit) {
+    file.Append(line.data(), line.size());
+    written += TextMode(line);
+  }
+  EXPECT_EQ(ReadBytes(path(1)), written);
+  EXPECT_LE(written.size(), kLogFileLimit + kLogFileLimit / 8) << "rotated late";
+  file.Append(line.data(), line.size());
+  EXPECT_EQ(ReadBytes(path(0)), TextMode(line));
+}
+
+// The folder goes away under the running log (a clean-up tool, a removed drive) and a
+// file takes its name: nothing can be written there any more. The lines written before
+// stay, later ones are dropped without a fault, and the next start logs again.
+TEST(LogFile, FolderThatBecomesUnwritableMidRunStopsTheFileNotTheLog) {
+  TempDir dir;
+  const std::wstring folder = dir.File(L"logs");
+  const std::wstring moved = dir.File(L"logs-moved");
+  LogFile file;
+  ASSERT_TRUE(file.Open(folder, "==== start"));
+  const std::string line = std::string(99, 'y') + "\n";
+  file.Append(line.data(), line.size());
+  ASSERT_TRUE(MoveFileW(folder.c_str(), moved.c_str())) << GetLastError();
+  ASSERT_TRUE(WriteBytes(folder, "not a folder"));
+  for (unsigned long long size = 0; size <= kLogFileLimit + kLogFileLimit / 8; size += 101) {
+    file.Append(line.data(), line.size());
+  }
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_EQ(ReadBytes(folder), "not a folder");
+  const std::string kept = ReadBytes(LogFile::PathOf(moved, 0)) + ReadBytes(LogFile::PathOf(moved, 1));
+  EXPECT_EQ(kept.compare(0, 12 + 101, "==== start\r\n" + TextMode(line)), 0);
+  file.Append(line.data(), line.size());  // still nothing to write to, and no fault
+
+  ASSERT_TRUE(DeleteFileW(folder.c_str()));
+  ASSERT_TRUE(file.Open(folder, "==== next start"));
+  EXPECT_EQ(ReadBytes(LogFile::PathOf(folder, 0)), "==== next start\r\n");
+}
+
 }  // namespace

@@ -159,16 +159,17 @@ TEST(MacAddressWalk, NoAdapterGivesEmptyText) {
 // the first listed adapter decides.
 TEST(MacAddressWalk, RealAdaptersGiveFirstAdaptersAddress) {
   ULONG size = 0;
-  std::string expected;
-  if (GetAdaptersInfo(nullptr, &size) == ERROR_BUFFER_OVERFLOW) {
-    std::vector<uint64_t> storage(size / sizeof(uint64_t) + 1);
-    auto* list = reinterpret_cast<IP_ADAPTER_INFO*>(storage.data());
-    ASSERT_EQ(GetAdaptersInfo(list, &size), static_cast<DWORD>(ERROR_SUCCESS));
-    char text[16] = {};
-    snprintf(text, sizeof(text), "%02X%02X%02X%02X%02X%02X", list->Address[0], list->Address[1],
-             list->Address[2], list->Address[3], list->Address[4], list->Address[5]);
-    expected = text;
+  // Without an adapter both sides would be empty and prove nothing.
+  if (GetAdaptersInfo(nullptr, &size) != ERROR_BUFFER_OVERFLOW) {
+    GTEST_SKIP() << "the system lists no network adapter";
   }
+  std::vector<uint64_t> storage(size / sizeof(uint64_t) + 1);
+  auto* list = reinterpret_cast<IP_ADAPTER_INFO*>(storage.data());
+  ASSERT_EQ(GetAdaptersInfo(list, &size), static_cast<DWORD>(ERROR_SUCCESS));
+  char text[16] = {};
+  snprintf(text, sizeof(text), "%02X%02X%02X%02X%02X%02X", list->Address[0], list->Address[1],
+           list->Address[2], list->Address[3], list->Address[4], list->Address[5]);
+  const std::string expected = text;
   std::string mac;
   MachineIdentity::GetMacAddress(mac);
   EXPECT_EQ(mac, expected);

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -129,13 +130,16 @@ class StdoutCapture {
     wchar_t file[MAX_PATH] = {};
     GetTempFileNameW(base, L"out", 0, file);
     path_ = file;
+    const int fd = _wopen(path_.c_str(), _O_WRONLY | _O_TRUNC | _O_BINARY);
+    // Nothing captured would let every "the log lacks X" check pass.
+    if (fd < 0) {
+      ADD_FAILURE() << "standard output cannot be captured: errno " << errno;
+      return;
+    }
     fflush(stdout);
     saved_ = _dup(1);
-    const int fd = _wopen(path_.c_str(), _O_WRONLY | _O_TRUNC | _O_BINARY);
-    if (fd >= 0) {
-      _dup2(fd, 1);
-      _close(fd);
-    }
+    _dup2(fd, 1);
+    _close(fd);
     // The standard output handle follows, as when the process was started with its
     // output sent to a file.
     savedHandle_ = GetStdHandle(STD_OUTPUT_HANDLE);
