@@ -14,6 +14,7 @@
 #include "net/running_downloads.h"
 #include "store/registry_helper.h"
 #include "sys/file_helper.h"
+#include "wke/caller_check.h"
 #include "wke/custom_messages.h"
 #include "wke/modal_box.h"
 #include "wke/mouse_hook.h"
@@ -194,6 +195,7 @@ bool WkeWindow::OnWkeWindowClosingCallback(wkeWebView webView, void* param) {
 }
 
 void WkeWindow::OnWkeDocumentReadyCallback(wkeWebView webView, void* param) {
+  CheckEngineAnswersLocation(webView);
   wkeShowWindow(webView, true);
   const WkeWindow* window = static_cast<const WkeWindow*>(param);
   if (window && window->recharge) wkeRunJSW(webView, L"openPayDialog()");
