@@ -65,17 +65,24 @@ bool FileHoldsExactly(HANDLE file, const unsigned char* data, DWORD size) {
   return true;
 }
 
-enum class EngineFile { kExact, kUnopened, kDifferent };
+enum class EngineFile { kExact, kUnopened, kDifferent, kElsewhere };
 
-// Opens path for reading with writers shut out; *held keeps it open only when the
-// file holds exactly the engine's bytes.
+// Opens path for reading as the entry itself, reached through no link, with writers
+// and deleters shut out (so none of the folders above it can be renamed or swapped
+// either); *held keeps it open only when the file holds exactly the engine's bytes.
 EngineFile OpenExactEngine(const std::wstring& path, const unsigned char* engine, DWORD size,
                            UniqueHandle* held) {
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) return EngineFile::kUnopened;
+  LinkGuard::HeldFile file;
+  switch (file.Open(path, GENERIC_READ, FILE_SHARE_READ, false)) {
+    case LinkGuard::Held::kOpened:
+      break;
+    case LinkGuard::Held::kLeadsElsewhere:
+      return EngineFile::kElsewhere;
+    default:
+      return EngineFile::kUnopened;
+  }
   if (!FileHoldsExactly(file.get(), engine, size)) return EngineFile::kDifferent;
-  *held = std::move(file);
+  held->reset(file.Release());
   return EngineFile::kExact;
 }
 
@@ -122,6 +129,9 @@ void WkeWindow::Init(bool rechargeFlag) {
         return;
       case EngineFile::kDifferent:
         LOG_ERROR("node.dll on disk differs from the embedded engine, not loaded");
+        return;
+      case EngineFile::kElsewhere:
+        LOG_ERROR("node.dll is reached through a link, not loaded");
         return;
     }
   }

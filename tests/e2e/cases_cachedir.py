@@ -89,3 +89,31 @@ def _(t):
             os.rename(aside, folder)
     again = t.run(PAGE, values={"KEY": "k", "VALUE": "v"})
     t.eq(again.value("saved"), True)
+
+    # Links in place of the log folder, then of the log file: the program runs on and
+    # writes nothing through them.
+    logs = cache(t, "logs")
+    shutil.rmtree(logs, ignore_errors=True)
+    os.symlink(target, logs)
+    victim = os.path.join(t.tmp, "victim.log")
+    try:
+        p = t.run(PAGE, values={"KEY": "k", "VALUE": "logs"})
+        t.eq(p.value("saved"), True)
+        t.eq(os.listdir(target), [], "what the log folder's link points to")
+        t.check(p.log_has(r"^\[error [^\n]*Brindlex\\logs or its log file leads elsewhere"),
+                "log folder link refused")
+        os.remove(logs)
+        os.makedirs(logs)
+        with open(victim, "wb") as f:
+            f.write(b"someone else's file")
+        os.symlink(victim, os.path.join(logs, "brindlex.log"))
+        p = t.run(PAGE, values={"KEY": "k", "VALUE": "log file"})
+        t.eq(p.value("saved"), True)
+        with open(victim, "rb") as f:
+            t.eq(f.read(), b"someone else's file", "what the log file's link points to")
+        t.check(p.log_has(r"^\[error [^\n]*Brindlex\\logs or its log file leads elsewhere"),
+                "log file link refused")
+    finally:
+        if os.path.islink(logs):
+            os.remove(logs)
+        shutil.rmtree(logs, ignore_errors=True)

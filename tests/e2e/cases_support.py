@@ -141,5 +141,7 @@ def _(t):
                      rb"0xC0000005 at 0x00000010 on thread %d, crash report: [A-Z]:\\.*"
                      rb"\\Brindlex\\crashes\\%s$" % (thread, dumps[0].encode()), last),
             "last line: %r" % last)
+    # The faulting thread had set no error; the dump's own clean-up must not show.
+    t.check(b"last err" not in last, "a leftover error state in the crash line: %r" % last)
     t.eq(read(cache(t, "logs", "brindlex.log")).rstrip(b"\r\n").rsplit(b"\r\n", 1)[-1], last,
          "the log file's last line")
