@@ -69,7 +69,9 @@ void StartLogFile() {
 void StartCrashReports() {
   LastErrorKept lastError;
   std::wstring folder = Helper::GetCachePath(std::wstring(L"crashes"));
-  if (!folder.empty() && !LinkGuard::IsPlainFolder(folder, true)) {
+  // Made at the first crash; whatever is in its place already must be a folder.
+  if (!folder.empty() && GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES &&
+      !LinkGuard::IsPlainFolder(folder, false)) {
     SetLastError(0);
     LOG_ERROR("%s leads elsewhere; no crash report is written through it",
               WideToAnsi(folder).c_str());
