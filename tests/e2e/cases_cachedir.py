@@ -34,6 +34,13 @@ def _(t):
             if os.path.lexists(cache(t, name)):
                 os.remove(cache(t, name))
             os.link(os.path.join(victims, name), cache(t, name))
+            os.chmod(os.path.join(victims, name), 0o666)
+        # A file someone planted while everyone could write, writable by everyone.
+        planted_file = cache(t, "planted.txt")
+        write_file = open(planted_file, "wb")
+        write_file.write(b"planted")
+        write_file.close()
+        os.chmod(planted_file, 0o666)
         os.chmod(folder, 0o777)
 
         p = t.run(PAGE, values={"KEY": "cachedir-key", "VALUE": "cachedir-value"})
@@ -51,6 +58,10 @@ def _(t):
         with open(cache(t, "config.data"), "rb") as f:
             t.check(b'"cachedir-key":"cachedir-value"' in f.read(), "config.data holds the value")
         t.eq(os.stat(folder).st_mode & stat.S_IWOTH, 0, "folder writable by others")
+        t.eq(os.stat(planted_file).st_mode & stat.S_IWOTH, 0, "planted file writable by others")
+        for name in planted:
+            t.eq(os.stat(os.path.join(victims, name)).st_mode & 0o777, 0o666,
+                 "rights of the file %s pointed to" % name)
         t.eq(len(p.log_matching(r"Brindlex let other users write")), 1, "repair lines")
 
         # The next start finds nothing to put right and says nothing about it.
