@@ -37,9 +37,8 @@ def _(t):
             os.chmod(os.path.join(victims, name), 0o666)
         # A file someone planted while everyone could write, writable by everyone.
         planted_file = cache(t, "planted.txt")
-        write_file = open(planted_file, "wb")
-        write_file.write(b"planted")
-        write_file.close()
+        with open(planted_file, "wb") as f:
+            f.write(b"planted")
         os.chmod(planted_file, 0o666)
         os.chmod(folder, 0o777)
 
