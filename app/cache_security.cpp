@@ -7,6 +7,7 @@
 #include <set>
 
 #include "app/ansi_text.h"
+#include "app/link_guard.h"
 #include "app/log.h"
 #include "app/unique_handle.h"
 
@@ -262,6 +263,71 @@ void ProtectExistingFolder(const std::wstring& folder, HANDLE userToken, FolderA
   }
   LOG_WARNING("%s let other users write; now only SYSTEM, Administrators and its user may",
               name.c_str());
+}
+
+}  // namespace CacheSecurity
+
+namespace {
+
+constexpr wchar_t kAdministratorsFolderSddl[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
+// Whether the descriptor's owner and list keep everyone but SYSTEM, the
+// Administrators and user out.
+bool OnlyThemMayChange(PSECURITY_DESCRIPTOR descriptor, PSID user) {
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  BOOL hasDacl = FALSE;
+  PACL dacl = nullptr;
+  return GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner &&
+         !IsOthers(owner, user) &&
+         GetSecurityDescriptorDacl(descriptor, &hasDacl, &dacl, &defaulted) &&
+         !CacheSecurity::LetsOthersWrite(hasDacl != FALSE, dacl, user);
+}
+
+// Read through a handle on the folder itself, checked to be at its own path.
+bool FolderOnlyForThem(const std::wstring& folder, PSID user) {
+  if (!LinkGuard::IsPlainFolder(folder, false)) return false;
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  if (GetNamedSecurityInfoW(const_cast<wchar_t*>(folder.c_str()), SE_FILE_OBJECT,
+                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                            nullptr, &dacl, nullptr, &raw) != ERROR_SUCCESS) {
+    return false;
+  }
+  std::unique_ptr<void, LocalMemory> descriptor(raw);
+  return OnlyThemMayChange(descriptor.get(), user);
+}
+
+}  // namespace
+
+namespace CacheSecurity {
+
+PSECURITY_DESCRIPTOR NewAdministratorsFolderDescriptor() {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          kAdministratorsFolderSddl, SDDL_REVISION_1, &descriptor, nullptr)) {
+    return nullptr;
+  }
+  return descriptor;
+}
+
+bool OnlyAdministratorsMayChange(const std::wstring& folder) {
+  const TokenUser self(nullptr);
+  if (FolderOnlyForThem(folder, self.sid())) return true;
+  if (!LinkGuard::IsPlainFolder(folder, false)) return false;
+  std::unique_ptr<void, LocalMemory> descriptor(NewAdministratorsFolderDescriptor());
+  BOOL hasDacl = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (!descriptor || !GetSecurityDescriptorDacl(descriptor.get(), &hasDacl, &dacl, &defaulted)) {
+    return false;
+  }
+  const DWORD replaced = SystemFolderAccess().Replace(folder, dacl);
+  SetLastError(0);
+  LOG_WARNING("%s could be changed by other accounts; given to the Administrators (error %lu)",
+              WideToAnsi(folder).c_str(), replaced);
+  return replaced == ERROR_SUCCESS && FolderOnlyForThem(folder, self.sid());
 }
 
 }  // namespace CacheSecurity

@@ -73,4 +73,14 @@ FolderAccess& SystemFolderAccess();
 void ProtectExistingFolder(const std::wstring& folder, HANDLE userToken);
 void ProtectExistingFolder(const std::wstring& folder, HANDLE userToken, FolderAccess& access);
 
+// True when only SYSTEM, the Administrators and the account this program runs as
+// may change folder: it is a folder of its own (no link in its place or on the way),
+// one of them owns it and its list lets nobody else write. A folder that is not so
+// is given to the Administrators once (one warning line) and then asked again.
+bool OnlyAdministratorsMayChange(const std::wstring& folder);
+
+// A descriptor for a new folder that only SYSTEM and the Administrators may change,
+// owned by the Administrators. Free it with LocalFree.
+PSECURITY_DESCRIPTOR NewAdministratorsFolderDescriptor();
+
 }  // namespace CacheSecurity

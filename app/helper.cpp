@@ -132,6 +132,26 @@ std::wstring GetCachePath(const std::wstring& name) {
   return path;
 }
 
+std::wstring GetEngineFolder() {
+  wchar_t buffer[kPathBufferChars] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, buffer)) ||
+      !PathAppendW(buffer, L"Brindlex")) {
+    LOG_ERROR("common application data folder not found; no place for the engine");
+    return {};
+  }
+  const std::wstring folder = buffer;
+  if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    PSECURITY_DESCRIPTOR descriptor = CacheSecurity::NewAdministratorsFolderDescriptor();
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+    CreateDirectoryW(folder.c_str(), descriptor ? &attributes : nullptr);
+    if (descriptor) LocalFree(descriptor);
+  }
+  if (CacheSecurity::OnlyAdministratorsMayChange(folder)) return folder;
+  LOG_ERROR("%s is not a folder only administrators may change; the engine is not put there",
+            WideToAnsi(folder).c_str());
+  return {};
+}
+
 int ExtractResourceToFile(HMODULE module, unsigned short id, const wchar_t* type,
                           const wchar_t* path) {
   HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(id), type);

@@ -98,7 +98,10 @@ WkeWindow::~WkeWindow() {
 
 void WkeWindow::Init(bool rechargeFlag) {
   recharge = rechargeFlag;
-  nodeDllPath = Helper::GetCachePath(std::wstring(L"node.dll"));
+  // Not the cache folder: that is the user's, and when this program runs as SYSTEM
+  // the console user is another account.
+  const std::wstring engineFolder = Helper::GetEngineFolder();
+  nodeDllPath = engineFolder.empty() ? std::wstring() : engineFolder + L"\\node.dll";
   const unsigned char* engine = nullptr;
   DWORD engineSize = 0;
   if (!EngineResource(&engine, &engineSize)) {
@@ -106,12 +109,12 @@ void WkeWindow::Init(bool rechargeFlag) {
     return;
   }
   // A link in its place would have the rewrite below land wherever it points.
-  if (!LinkGuard::RemoveLinkAt(nodeDllPath)) {
+  if (nodeDllPath.empty() || !LinkGuard::RemoveLinkAt(nodeDllPath)) {
     LOG_ERROR("node.dll not loaded");
     return;
   }
-  // Other processes may write into the cache folder while this one is elevated: load
-  // the file only when it is exactly the embedded engine, and keep writers out from
+  // Whatever may have happened to the file before: load it only when it is exactly
+  // the embedded engine, and keep writers out from
   // the comparison until the library is loaded. A file the last start left intact is
   // used as it is; rewriting tens of megabytes at every start only costs time.
   UniqueHandle file;

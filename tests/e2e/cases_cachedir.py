@@ -14,6 +14,11 @@ def cache(t, *parts):
     return t.appdata("Brindlex", *parts)
 
 
+def engine_folder(t, *parts):
+    """The folder for all users the engine is unpacked into."""
+    return os.path.join(os.environ["WINEPREFIX"], "drive_c", "ProgramData", "Brindlex", *parts)
+
+
 def links(path):
     return os.lstat(path).st_nlink
 
@@ -28,12 +33,14 @@ def _(t):
     os.makedirs(victims, exist_ok=True)
     try:
         planted = {"node.dll": b"a system library", "config.data.tmp": b"a system setting"}
+        place = {"node.dll": engine_folder(t, "node.dll"), "config.data.tmp": cache(t, "config.data.tmp")}
+        os.makedirs(engine_folder(t), exist_ok=True)
         for name, data in planted.items():
             with open(os.path.join(victims, name), "wb") as f:
                 f.write(data)
-            if os.path.lexists(cache(t, name)):
-                os.remove(cache(t, name))
-            os.link(os.path.join(victims, name), cache(t, name))
+            if os.path.lexists(place[name]):
+                os.remove(place[name])
+            os.link(os.path.join(victims, name), place[name])
             os.chmod(os.path.join(victims, name), 0o666)
         # A file someone planted while everyone could write, writable by everyone.
         planted_file = cache(t, "planted.txt")
@@ -51,8 +58,8 @@ def _(t):
             t.eq(links(os.path.join(victims, name)), 1, "names of the file %s pointed to" % name)
             t.check(p.log_has(r"^\[error [^\n]*Brindlex\\%s has other names" % name.replace(".", r"\.")),
                     "error line for %s" % name)
-        t.eq(links(cache(t, "node.dll")), 1, "names of node.dll")
-        t.check(os.path.getsize(cache(t, "node.dll")) > 100000, "node.dll is the engine")
+        t.eq(links(place["node.dll"]), 1, "names of node.dll")
+        t.check(os.path.getsize(place["node.dll"]) > 100000, "node.dll is the engine")
         t.check(not os.path.exists(cache(t, "config.data.tmp")), "temporary file moved into place")
         with open(cache(t, "config.data"), "rb") as f:
             t.check(b'"cachedir-key":"cachedir-value"' in f.read(), "config.data holds the value")
@@ -72,8 +79,8 @@ def _(t):
         shutil.rmtree(victims, ignore_errors=True)
 
 
-@case("a link in place of the folder: nothing is written through it and the program ends; "
-      "once it is gone the next start works")
+@case("a link in place of the folder: nothing is written through it, the store answers false "
+      "and empty; once it is gone the next start works")
 def _(t):
     folder = cache(t)
     aside = folder + ".e2e-aside-%d" % os.getpid()
@@ -87,7 +94,10 @@ def _(t):
     try:
         p = t.run(PAGE, values={"KEY": "k", "VALUE": "v"})
         t.check(p.log_has(r"^\[error [^\n]*Brindlex is a link to elsewhere"), "link refused")
-        t.check(not p.has_value("saved"), "no page without the engine")
+        # The engine lives elsewhere: the page runs, without a store on disk.
+        t.eq((p.value("saved"), p.value("read")), (False, ""), "the store without its folder")
+        t.check(p.log_has(r"^\[error [^\n]*no cache folder: config\.data is neither read nor "
+                          r"written"), "error line of the store")
         t.check(os.path.isdir(target), "what the link points to is still there")
         t.eq(os.listdir(target), [], "what the link points to")
     finally:
