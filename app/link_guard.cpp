@@ -55,7 +55,15 @@ bool Query(HANDLE handle, void* information, ULONG length, int informationClass)
 // way: the name the file system gives the opened file (after every link it went
 // through, without the drive) is the asked path's.
 bool HandleIsAt(HANDLE handle, const std::wstring& path) {
+  // The name as the file system keeps it: whole, with long names (an ANSI path may
+  // carry short ones).
   std::wstring expected = path;
+  std::vector<wchar_t> buffer(32768, L'\0');
+  DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()),
+                                  buffer.data(), nullptr);
+  if (length > 0 && length < buffer.size()) expected.assign(buffer.data(), length);
+  length = GetLongPathNameW(expected.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+  if (length > 0 && length < buffer.size()) expected.assign(buffer.data(), length);
   if (expected.compare(0, 4, L"\\\\?\\") == 0) expected.erase(0, 4);
   if (expected.size() >= 2 && expected[1] == L':') {
     expected.erase(0, 2);
@@ -63,12 +71,12 @@ bool HandleIsAt(HANDLE handle, const std::wstring& path) {
     expected.erase(0, 1);  // "\\server\\share\\..." is named "\\server\\share\\..."
   }
   while (expected.size() > 1 && expected.back() == L'\\') expected.pop_back();
-  std::vector<ULONG> buffer(1 + (expected.size() + 64) / 2 + 1);
-  const ULONG size = static_cast<ULONG>(buffer.size() * sizeof(ULONG));
-  if (!Query(handle, buffer.data(), size, kFileNameInformation)) return false;
-  const ULONG bytes = buffer[0];
+  std::vector<ULONG> information(1 + (expected.size() + 64) / 2 + 1);
+  const ULONG size = static_cast<ULONG>(information.size() * sizeof(ULONG));
+  if (!Query(handle, information.data(), size, kFileNameInformation)) return false;
+  const ULONG bytes = information[0];
   if (bytes != expected.size() * sizeof(wchar_t)) return false;
-  std::wstring name(reinterpret_cast<const wchar_t*>(&buffer[1]), bytes / sizeof(wchar_t));
+  std::wstring name(reinterpret_cast<const wchar_t*>(&information[1]), bytes / sizeof(wchar_t));
   return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, name.c_str(),
                         static_cast<int>(name.size()), expected.c_str(),
                         static_cast<int>(expected.size())) == CSTR_EQUAL;
