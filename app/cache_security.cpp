@@ -7,6 +7,7 @@
 #include <set>
 
 #include "app/ansi_text.h"
+#include "app/link_guard.h"
 #include "app/log.h"
 #include "app/unique_handle.h"
 
@@ -19,9 +20,59 @@ constexpr ACCESS_MASK kWriteRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_D
                                      DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
                                      GENERIC_ALL;
 
-bool IsOtherUsers(PSID sid) {
-  return IsWellKnownSid(sid, WinWorldSid) || IsWellKnownSid(sid, WinAuthenticatedUserSid) ||
-         IsWellKnownSid(sid, WinBuiltinUsersSid);
+bool IsOthers(PSID sid, PSID user) {
+  return !IsWellKnownSid(sid, WinLocalSystemSid) &&
+         !IsWellKnownSid(sid, WinBuiltinAdministratorsSid) &&
+         !(user && IsValidSid(user) && EqualSid(sid, user));
+}
+
+// The entry itself, never what a link in its place leads to.
+HANDLE OpenForSecurity(const std::wstring& path) {
+  return CreateFileW(path.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                     nullptr);
+}
+
+// A link, or a file with other names: its security is that of what it shares, which
+// may lie anywhere.
+bool IsLinkHandle(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION information = {};
+  return !GetFileInformationByHandle(handle, &information) ||
+         (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+         (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+          information.nNumberOfLinks > 1);
+}
+
+// Gives the entry at path (not a link) the Administrators for owner and dacl, added
+// to by what it inherits; for a folder, everything inside too. Files planted while
+// others could write keep nothing of what their planter gave them.
+DWORD Reset(const std::wstring& path, PSID administrators, PACL dacl, SECURITY_INFORMATION kind,
+            int depth) {
+  UniqueHandle entry(OpenForSecurity(path));
+  if (entry.get() == INVALID_HANDLE_VALUE) return GetLastError();
+  if (IsLinkHandle(entry.get())) return ERROR_SUCCESS;  // left alone, and not entered
+  DWORD result = SetSecurityInfo(entry.get(), SE_FILE_OBJECT,
+                                 OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | kind,
+                                 administrators, nullptr, dacl, nullptr);
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (result != ERROR_SUCCESS || depth > 8 ||
+      !GetFileInformationByHandle(entry.get(), &information) ||
+      !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return result;
+  }
+  WIN32_FIND_DATAW found = {};
+  HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return ERROR_SUCCESS;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const DWORD inside = Reset(path + L"\\" + name, administrators, dacl,
+                               UNPROTECTED_DACL_SECURITY_INFORMATION, depth + 1);
+    if (result == ERROR_SUCCESS) result = inside;
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+  return result;
 }
 
 // Folders something was done to, or said about, once in this process.
@@ -60,15 +111,18 @@ class SystemAccess : public CacheSecurity::FolderAccess {
  public:
   DWORD Read(const std::wstring& folder, PSECURITY_DESCRIPTOR* descriptor) override {
     PACL dacl = nullptr;
+    PSID owner = nullptr;
     return GetNamedSecurityInfoW(const_cast<wchar_t*>(folder.c_str()), SE_FILE_OBJECT,
-                                 DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
-                                 descriptor);
+                                 OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                                 nullptr, &dacl, nullptr, descriptor);
   }
   DWORD Replace(const std::wstring& folder, PACL dacl) override {
-    // Passes the new inheritable entries on to the files already in the folder.
-    return SetNamedSecurityInfoW(const_cast<wchar_t*>(folder.c_str()), SE_FILE_OBJECT,
-                                 DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                 nullptr, nullptr, dacl, nullptr);
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof(administrators);
+    if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size)) {
+      return GetLastError();
+    }
+    return Reset(folder, administrators, dacl, PROTECTED_DACL_SECURITY_INFORMATION, 0);
   }
 };
 
@@ -140,7 +194,7 @@ PACL FolderDescriptor::dacl() const {
   return present ? dacl : nullptr;
 }
 
-bool LetsOtherUsersWrite(bool hasDacl, const ACL* dacl) {
+bool LetsOthersWrite(bool hasDacl, const ACL* dacl, PSID user) {
   if (!hasDacl || !dacl) return true;
   ACL_SIZE_INFORMATION size = {};
   if (!GetAclInformation(const_cast<ACL*>(dacl), &size, sizeof(size), AclSizeInformation)) {
@@ -158,7 +212,7 @@ bool LetsOtherUsersWrite(bool hasDacl, const ACL* dacl) {
       continue;
     }
     ACCESS_ALLOWED_ACE* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
-    if ((allowed->Mask & kWriteRights) && IsOtherUsers(&allowed->SidStart)) return true;
+    if ((allowed->Mask & kWriteRights) && IsOthers(&allowed->SidStart, user)) return true;
   }
   return false;
 }
@@ -188,12 +242,17 @@ void ProtectExistingFolder(const std::wstring& folder, HANDLE userToken, FolderA
     }
     return;
   }
-  if (!LetsOtherUsersWrite(hasDacl != FALSE, dacl)) return;
+  const TokenUser user(userToken);
+  PSID owner = nullptr;
+  BOOL ownerDefaulted = FALSE;
+  const bool foreignOwner =
+      GetSecurityDescriptorOwner(descriptor.get(), &owner, &ownerDefaulted) && owner &&
+      IsOthers(owner, user.sid());
+  if (!foreignOwner && !LetsOthersWrite(hasDacl != FALSE, dacl, user.sid())) return;
   // A repair that did not take (or that this file system does not keep) is not
   // tried, and logged, again and again.
   if (!Repaired().First(folder)) return;
 
-  const TokenUser user(userToken);
   FolderDescriptor own(user.sid());
   const DWORD replaced = own.dacl() ? access.Replace(folder, own.dacl()) : ERROR_INVALID_SID;
   SetLastError(0);
@@ -204,6 +263,71 @@ void ProtectExistingFolder(const std::wstring& folder, HANDLE userToken, FolderA
   }
   LOG_WARNING("%s let other users write; now only SYSTEM, Administrators and its user may",
               name.c_str());
+}
+
+}  // namespace CacheSecurity
+
+namespace {
+
+constexpr wchar_t kAdministratorsFolderSddl[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
+// Whether the descriptor's owner and list keep everyone but SYSTEM, the
+// Administrators and user out.
+bool OnlyThemMayChange(PSECURITY_DESCRIPTOR descriptor, PSID user) {
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  BOOL hasDacl = FALSE;
+  PACL dacl = nullptr;
+  return GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner &&
+         !IsOthers(owner, user) &&
+         GetSecurityDescriptorDacl(descriptor, &hasDacl, &dacl, &defaulted) &&
+         !CacheSecurity::LetsOthersWrite(hasDacl != FALSE, dacl, user);
+}
+
+// Read through a handle on the folder itself, checked to be at its own path.
+bool FolderOnlyForThem(const std::wstring& folder, PSID user) {
+  if (!LinkGuard::IsPlainFolder(folder, false)) return false;
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  if (GetNamedSecurityInfoW(const_cast<wchar_t*>(folder.c_str()), SE_FILE_OBJECT,
+                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                            nullptr, &dacl, nullptr, &raw) != ERROR_SUCCESS) {
+    return false;
+  }
+  std::unique_ptr<void, LocalMemory> descriptor(raw);
+  return OnlyThemMayChange(descriptor.get(), user);
+}
+
+}  // namespace
+
+namespace CacheSecurity {
+
+PSECURITY_DESCRIPTOR NewAdministratorsFolderDescriptor() {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          kAdministratorsFolderSddl, SDDL_REVISION_1, &descriptor, nullptr)) {
+    return nullptr;
+  }
+  return descriptor;
+}
+
+bool OnlyAdministratorsMayChange(const std::wstring& folder) {
+  const TokenUser self(nullptr);
+  if (FolderOnlyForThem(folder, self.sid())) return true;
+  if (!LinkGuard::IsPlainFolder(folder, false)) return false;
+  std::unique_ptr<void, LocalMemory> descriptor(NewAdministratorsFolderDescriptor());
+  BOOL hasDacl = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (!descriptor || !GetSecurityDescriptorDacl(descriptor.get(), &hasDacl, &dacl, &defaulted)) {
+    return false;
+  }
+  const DWORD replaced = SystemFolderAccess().Replace(folder, dacl);
+  SetLastError(0);
+  LOG_WARNING("%s could be changed by other accounts; given to the Administrators (error %lu)",
+              WideToAnsi(folder).c_str(), replaced);
+  return replaced == ERROR_SUCCESS && FolderOnlyForThem(folder, self.sid());
 }
 
 }  // namespace CacheSecurity

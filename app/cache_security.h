@@ -42,11 +42,11 @@ class FolderDescriptor {
   SECURITY_ATTRIBUTES attributes_ = {};
 };
 
-// True when the access list lets Everyone, Authenticated Users or the local Users
-// group add, write or delete anything, or change security, in the folder or in what
-// is created in it. No access list at all (hasDacl false, or a null list) lets
-// everyone do everything.
-bool LetsOtherUsersWrite(bool hasDacl, const ACL* dacl);
+// True when the access list lets anyone but SYSTEM, the Administrators and user
+// (may be null: no user) add, write or delete anything, or change security, in the
+// folder or in what is created in it. No access list at all (hasDacl false, or a
+// null list) lets everyone do everything.
+bool LetsOthersWrite(bool hasDacl, const ACL* dacl, PSID user);
 
 // Reading and replacing a folder's access list. The system's calls by default; tests
 // stand in where the file system does not keep access lists.
@@ -56,18 +56,31 @@ class FolderAccess {
   // The folder's security descriptor with its access list, for the caller to free
   // with LocalFree. A Windows error code.
   virtual DWORD Read(const std::wstring& folder, PSECURITY_DESCRIPTOR* descriptor) = 0;
+  // The descriptor may carry the owner too; one that belongs to anyone but SYSTEM,
+  // the Administrators and the folder's user is repaired as well.
   // Gives the folder exactly this access list, no longer added to by the parent's,
-  // and passes its inheritable entries on to what the folder holds. A Windows error code.
+  // and the Administrators for owner; what the folder holds gets the same list and
+  // owner in place of whatever it had. A Windows error code.
   virtual DWORD Replace(const std::wstring& folder, PACL dacl) = 0;
 };
 
 FolderAccess& SystemFolderAccess();
 
-// When an existing folder lets other users write, limits it to SYSTEM, the
-// Administrators and the user of userToken (null: the process's user), with one log
-// line. A process repairs each folder at most once: a repair that did not take is
+// When an existing folder lets others write or belongs to someone else, limits it
+// and what it holds to SYSTEM, the Administrators and the user of userToken (null:
+// the process's user), with one log line. A process repairs each folder at most once: a repair that did not take is
 // not tried, and logged, again.
 void ProtectExistingFolder(const std::wstring& folder, HANDLE userToken);
 void ProtectExistingFolder(const std::wstring& folder, HANDLE userToken, FolderAccess& access);
+
+// True when only SYSTEM, the Administrators and the account this program runs as
+// may change folder: it is a folder of its own (no link in its place or on the way),
+// one of them owns it and its list lets nobody else write. A folder that is not so
+// is given to the Administrators once (one warning line) and then asked again.
+bool OnlyAdministratorsMayChange(const std::wstring& folder);
+
+// A descriptor for a new folder that only SYSTEM and the Administrators may change,
+// owned by the Administrators. Free it with LocalFree.
+PSECURITY_DESCRIPTOR NewAdministratorsFolderDescriptor();
 
 }  // namespace CacheSecurity

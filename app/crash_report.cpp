@@ -14,6 +14,7 @@
 #include "app/ansi_text.h"
 #include "app/helper.h"
 #include "app/last_error.h"
+#include "app/link_guard.h"
 #include "app/log.h"
 #include "app/stack_walk.h"
 #include "app/unique_handle.h"
@@ -50,6 +51,7 @@ struct CrashState {
   DWORD faultingThreadId;
   StackBounds faultingStack;
   WalkedStack walk;  // too big for a stack that may have overflowed
+  DWORD faultLastError;  // the faulting thread's, for the crash line
 };
 CrashState g_crash;
 
@@ -62,8 +64,9 @@ WriteDumpFunction LoadDumpWriter() {
 // 0 when the dump is written, else the reason.
 DWORD WriteDump(const wchar_t* path) {
   if (!g_crash.writeDump) return ERROR_PROC_NOT_FOUND;
-  UniqueHandle file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  // A new file only: never one made through a link someone left in its place.
+  UniqueHandle file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (file.get() == INVALID_HANDLE_VALUE) return GetLastError();
   MINIDUMP_EXCEPTION_INFORMATION exception = {};
   exception.ThreadId = g_crash.faultingThreadId;
@@ -115,11 +118,13 @@ void ReportCrash() {
     _snwprintf(path, 1099, L"%s\\brindlex-%04u%02u%02u-%02u%02u%02u-%lu.dmp", g_crash.folder,
                now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
                GetCurrentProcessId());
-    CreateDirectoryW(g_crash.folder, nullptr);  // inherits the cache directory's security
-    error = WriteDump(path);
+    // Created with the cache directory's security; a link swapped in is refused.
+    error = LinkGuard::IsPlainFolder(g_crash.folder, true) ? WriteDump(path) : ERROR_CANT_ACCESS_FILE;
     if (error == 0) PruneCrashReports(g_crash.folder, kCrashReportsKept, path);
   }
   const std::string pathText = WideToAnsi(path);
+  // The line's "last err" is the fault's, not what writing the dump left behind.
+  SetLastError(g_crash.faultLastError);
   if (error == 0) {
     LOG_FINAL_ERROR("unhandled exception 0x%08lX at %s on thread %lu, crash report: %s",
                     record->ExceptionCode, where, g_crash.faultingThreadId, pathText.c_str());
@@ -142,6 +147,7 @@ unsigned __stdcall ReporterMain(void*) {
 // Runs on the faulting thread, which after a stack overflow has barely any stack:
 // it keeps to a few calls and leaves the report to the reporting thread.
 LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* exception) {
+  const DWORD lastError = GetLastError();
   const DWORD thread = GetCurrentThreadId();
   if (InterlockedExchange(&g_crash.claimed, 1) != 0) {
     // A fault in the middle of reporting would leave the first waiting in vain.
@@ -154,6 +160,7 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* exception) {
   g_crash.exception = exception;
   g_crash.faultingThreadId = thread;
   g_crash.faultingStack = CurrentThreadStackBounds();
+  g_crash.faultLastError = lastError;
   if (g_crash.reporterThreadId != 0 && thread != g_crash.reporterThreadId) {
     SetEvent(g_crash.wake);
     WaitForSingleObject(g_crash.reported, kCrashReportTimeoutMs);
@@ -247,7 +254,11 @@ void PruneCrashReports(const std::wstring& folder, int keep, const wchar_t* spar
   for (const std::wstring& name : names) {
     if (excess == 0) break;
     if (_wcsicmp(name.c_str(), spareName) == 0) continue;
-    DeleteFileW((folder + L"\\" + name).c_str());
+    LinkGuard::HeldFile old;
+    if (old.Open(folder + L"\\" + name, DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, false) ==
+        LinkGuard::Held::kOpened) {
+      old.Delete();
+    }
     --excess;
   }
 }

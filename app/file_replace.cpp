@@ -10,19 +10,38 @@ bool IsHeldForAMoment(DWORD error) {
 
 }  // namespace
 
-namespace FileReplace {
+namespace {
 
-bool MoveOver(const std::wstring& source, const std::wstring& target, DWORD extraFlags,
-              int attempts, DWORD pauseMilliseconds) {
+// Tries move until it works, or fails for another reason than a held target, or
+// attempts are used up.
+template <class Move>
+bool WhileHeld(Move move, int attempts, DWORD pauseMilliseconds) {
   for (int attempt = 1;; ++attempt) {
-    if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | extraFlags)) {
-      return true;
-    }
+    if (move()) return true;
     const DWORD error = GetLastError();
     if (attempt >= attempts || !IsHeldForAMoment(error)) return false;
     Sleep(pauseMilliseconds);
     SetLastError(error);
   }
+}
+
+}  // namespace
+
+namespace FileReplace {
+
+bool MoveOver(const std::wstring& source, const std::wstring& target, DWORD extraFlags,
+              int attempts, DWORD pauseMilliseconds) {
+  return WhileHeld(
+      [&] {
+        return MoveFileExW(source.c_str(), target.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | extraFlags) != FALSE;
+      },
+      attempts, pauseMilliseconds);
+}
+
+bool RenameOver(LinkGuard::HeldFile& file, const std::wstring& target, int attempts,
+                DWORD pauseMilliseconds) {
+  return WhileHeld([&] { return file.RenameTo(target, true); }, attempts, pauseMilliseconds);
 }
 
 }  // namespace FileReplace

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "app/link_guard.h"
+
 namespace FileReplace {
 
 // Moves source over target (MOVEFILE_REPLACE_EXISTING plus extraFlags). While the
@@ -14,5 +16,9 @@ namespace FileReplace {
 // system's reason.
 bool MoveOver(const std::wstring& source, const std::wstring& target, DWORD extraFlags,
               int attempts, DWORD pauseMilliseconds);
+
+// The same for a file held by the link guard, renamed through its handle.
+bool RenameOver(LinkGuard::HeldFile& file, const std::wstring& target, int attempts,
+                DWORD pauseMilliseconds);
 
 }  // namespace FileReplace

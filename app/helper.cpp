@@ -98,22 +98,6 @@ CacheStatus CachePath(const std::basic_string<typename Calls::Char>& name,
   return CacheStatus::kOk;
 }
 
-// Owns the resource's file handle for the one write.
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) : handle_(handle) {}
-  ~FileHandle() {
-    if (valid()) CloseHandle(handle_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
 }  // namespace
 
 namespace Helper {
@@ -148,6 +132,26 @@ std::wstring GetCachePath(const std::wstring& name) {
   return path;
 }
 
+std::wstring GetEngineFolder() {
+  wchar_t buffer[kPathBufferChars] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, buffer)) ||
+      !PathAppendW(buffer, L"Brindlex")) {
+    LOG_ERROR("common application data folder not found; no place for the engine");
+    return {};
+  }
+  const std::wstring folder = buffer;
+  if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    PSECURITY_DESCRIPTOR descriptor = CacheSecurity::NewAdministratorsFolderDescriptor();
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+    CreateDirectoryW(folder.c_str(), descriptor ? &attributes : nullptr);
+    if (descriptor) LocalFree(descriptor);
+  }
+  if (CacheSecurity::OnlyAdministratorsMayChange(folder)) return folder;
+  LOG_ERROR("%s is not a folder only administrators may change; the engine is not put there",
+            WideToAnsi(folder).c_str());
+  return {};
+}
+
 int ExtractResourceToFile(HMODULE module, unsigned short id, const wchar_t* type,
                           const wchar_t* path) {
   HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(id), type);
@@ -155,11 +159,12 @@ int ExtractResourceToFile(HMODULE module, unsigned short id, const wchar_t* type
   HGLOBAL resource = LoadResource(module, info);
   if (!resource) return 0;
 
-  // Truncates and rewrites an existing file. A file that cannot be opened (locked by
-  // a process that has it loaded) keeps its old content; that is not a failure here.
-  FileHandle file(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.valid()) {
+  // Truncates and rewrites an existing file, through the handle that was checked to
+  // be the file itself. A file that cannot be opened (locked by a process that has
+  // it loaded) keeps its old content; that is not a failure here.
+  LinkGuard::HeldFile file;
+  if (file.Open(path, GENERIC_WRITE, 0, true) == LinkGuard::Held::kOpened &&
+      SetEndOfFile(file.get())) {
     const void* bytes = LockResource(resource);
     const DWORD size = SizeofResource(module, info);
     DWORD written = 0;

@@ -14,6 +14,11 @@ namespace Helper {
 // failure (logged).
 std::string GetCachePath(const std::string& name);
 std::wstring GetCachePath(const std::wstring& name);
+// <common application data>\Brindlex, where the engine is written and loaded from:
+// unlike the cache folder, no other account may change it. Created for SYSTEM and the
+// Administrators, and checked before each use. Empty (logged) when it cannot be had
+// so.
+std::wstring GetEngineFolder();
 // Writes resource (type, id) of module (null: the program itself) to path.
 // 1 when the resource was found and loaded, 0 otherwise.
 int ExtractResourceToFile(HMODULE module, unsigned short id, const wchar_t* type,

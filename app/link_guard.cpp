@@ -6,12 +6,17 @@
 #include "app/log.h"
 #include "app/unique_handle.h"
 
+#include <cstring>
+#include <vector>
+
 namespace {
 
 // The few native file calls the guard needs. ntdll has them on every Windows version;
 // the program imports nothing from ntdll itself, so they are looked up.
+constexpr int kFileNameInformation = 9;
 constexpr int kFileBasicInformation = 4;
 constexpr int kFileStandardInformation = 5;
+constexpr int kFileRenameInformation = 10;
 constexpr int kFileDispositionInformation = 13;
 
 struct IoStatusBlock {
@@ -44,6 +49,73 @@ bool Query(HANDLE handle, void* information, ULONG length, int informationClass)
   static const FileInformationCall query = NativeCall("NtQueryInformationFile");
   IoStatusBlock status = {};
   return query && query(handle, &status, information, length, informationClass) >= 0;
+}
+
+// Whether handle was opened on the entry path names, reached through no link on the
+// way: the name the file system gives the opened file (after every link it went
+// through, without the drive) is the asked path's.
+bool HandleIsAt(HANDLE handle, const std::wstring& path) {
+  // The name as the file system keeps it: whole, with long names (an ANSI path may
+  // carry short ones).
+  std::wstring expected = path;
+  std::vector<wchar_t> buffer(32768, L'\0');
+  DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()),
+                                  buffer.data(), nullptr);
+  if (length > 0 && length < buffer.size()) expected.assign(buffer.data(), length);
+  length = GetLongPathNameW(expected.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+  if (length > 0 && length < buffer.size()) expected.assign(buffer.data(), length);
+  if (expected.compare(0, 4, L"\\\\?\\") == 0) expected.erase(0, 4);
+  if (expected.size() >= 2 && expected[1] == L':') {
+    expected.erase(0, 2);
+  } else if (expected.compare(0, 2, L"\\\\") == 0) {
+    expected.erase(0, 1);  // "\\server\\share\\..." is named "\\server\\share\\..."
+  }
+  while (expected.size() > 1 && expected.back() == L'\\') expected.pop_back();
+  std::vector<ULONG> information(1 + (expected.size() + 64) / 2 + 1);
+  const ULONG size = static_cast<ULONG>(information.size() * sizeof(ULONG));
+  if (!Query(handle, information.data(), size, kFileNameInformation)) return false;
+  const ULONG bytes = information[0];
+  if (bytes != expected.size() * sizeof(wchar_t)) return false;
+  std::wstring name(reinterpret_cast<const wchar_t*>(&information[1]), bytes / sizeof(wchar_t));
+  return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, name.c_str(),
+                        static_cast<int>(name.size()), expected.c_str(),
+                        static_cast<int>(expected.size())) == CSTR_EQUAL;
+}
+
+// The native form of a Win32 path: "\\??\\C:\\x" or "\\??\\UNC\\server\\share\\x".
+std::wstring NativePath(const std::wstring& path) {
+  if (path.compare(0, 4, L"\\\\?\\") == 0) return L"\\??\\" + path.substr(4);
+  if (path.compare(0, 2, L"\\\\") == 0) return L"\\??\\UNC\\" + path.substr(2);
+  return L"\\??\\" + path;
+}
+
+// Renames the entry a handle was opened on. The same call as the newer
+// SetFileInformationByHandle, and it is there on Windows XP too.
+bool RenameHandle(HANDLE handle, const std::wstring& target, bool replace) {
+  static const FileInformationCall set = NativeCall("NtSetInformationFile");
+  const std::wstring name = NativePath(target);
+  const size_t bytes = name.size() * sizeof(wchar_t);
+  struct RenameHead {
+    BOOLEAN replaceIfExists;
+    HANDLE rootDirectory;
+    ULONG fileNameLength;
+  };
+  std::string buffer(sizeof(RenameHead) + bytes + sizeof(wchar_t), '\0');
+  RenameHead* head = reinterpret_cast<RenameHead*>(&buffer[0]);
+  head->replaceIfExists = replace ? TRUE : FALSE;
+  head->rootDirectory = nullptr;
+  head->fileNameLength = static_cast<ULONG>(bytes);
+  memcpy(&buffer[sizeof(RenameHead)], name.data(), bytes);
+  IoStatusBlock status = {};
+  const LONG result = set ? set(handle, &status, &buffer[0], static_cast<ULONG>(buffer.size()),
+                                kFileRenameInformation)
+                          : -1;
+  if (result >= 0) return true;
+  using StatusToError = ULONG(NTAPI*)(LONG status);
+  static const auto toError = reinterpret_cast<StatusToError>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlNtStatusToDosError"));
+  SetLastError(toError && set ? toError(result) : ERROR_ACCESS_DENIED);
+  return false;
 }
 
 // Marks the entry a handle was opened on for deletion at its close. Unlike opening it
@@ -117,5 +189,77 @@ bool RemoveLinkAt(const std::wstring& path) {
 }
 
 bool RemoveLinkAt(const std::string& ansiPath) { return RemoveLinkAt(AnsiToWide(ansiPath)); }
+
+Held HeldFile::Open(const std::wstring& path, DWORD access, DWORD share, bool create) {
+  Close();
+  // Where a file system follows a link whatever it is asked (as Wine does), its name
+  // still says what it is.
+  const DWORD byName = GetFileAttributesW(path.c_str());
+  if (byName != INVALID_FILE_ATTRIBUTES &&
+      (byName & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+    return Held::kLeadsElsewhere;
+  }
+  for (int attempt = 0; attempt < 3 && handle_ == INVALID_HANDLE_VALUE; ++attempt) {
+    handle_ = CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle_ != INVALID_HANDLE_VALUE) break;
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND) return Held::kFailed;
+    if (!create) return Held::kMissing;
+    // A new file only: an entry that appeared meanwhile (a dangling link) is not
+    // created through.
+    handle_ = CreateFileW(path.c_str(), access, share, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle_ == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
+      return Held::kFailed;
+    }
+  }
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (handle_ == INVALID_HANDLE_VALUE) return Held::kFailed;
+  if (!GetFileInformationByHandle(handle_, &information)) {
+    Close();
+    return Held::kFailed;
+  }
+  if ((information.dwFileAttributes &
+       (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+      information.nNumberOfLinks > 1 || !HandleIsAt(handle_, path)) {
+    Close();
+    return Held::kLeadsElsewhere;
+  }
+  return Held::kOpened;
+}
+
+bool HeldFile::RenameTo(const std::wstring& target, bool replace) {
+  return handle_ != INVALID_HANDLE_VALUE && RenameHandle(handle_, target, replace);
+}
+
+bool HeldFile::Delete() { return handle_ != INVALID_HANDLE_VALUE && DeleteOnClose(handle_); }
+
+HANDLE HeldFile::Release() {
+  const HANDLE handle = handle_;
+  handle_ = INVALID_HANDLE_VALUE;
+  return handle;
+}
+
+void HeldFile::Close() {
+  if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  handle_ = INVALID_HANDLE_VALUE;
+}
+
+bool IsPlainFolder(const std::wstring& path, bool create) {
+  if (create) CreateDirectoryW(path.c_str(), nullptr);  // takes the cache folder's security
+  const DWORD byName = GetFileAttributesW(path.c_str());
+  if (byName == INVALID_FILE_ATTRIBUTES || !(byName & FILE_ATTRIBUTE_DIRECTORY) ||
+      (byName & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return false;
+  }
+  UniqueHandle folder(OpenEntry(path, FILE_READ_ATTRIBUTES));
+  BY_HANDLE_FILE_INFORMATION information = {};
+  return folder.get() != INVALID_HANDLE_VALUE &&
+         GetFileInformationByHandle(folder.get(), &information) &&
+         (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         !(information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+         HandleIsAt(folder.get(), path);
+}
 
 }  // namespace LinkGuard

@@ -4,9 +4,46 @@
 // with administrator rights, whatever the link points to.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 namespace LinkGuard {
+
+// How opening a held file went.
+enum class Held { kOpened, kMissing, kLeadsElsewhere, kFailed };
+
+// A file under the cache folder, held by one handle from the check on: it is opened
+// as the entry itself (a link is never followed), refused when it is a link or has
+// other names, and then written, renamed and deleted through that same handle, so
+// nothing swapped in after the check is acted on. Silent: callers say what failed.
+class HeldFile {
+ public:
+  HeldFile() = default;
+  ~HeldFile() { Close(); }
+  HeldFile(const HeldFile&) = delete;
+  HeldFile& operator=(const HeldFile&) = delete;
+
+  // Opens path with access and share. With create, a missing file is made new (never
+  // through something already there, a dangling link included). Renaming and
+  // deleting need DELETE among access.
+  Held Open(const std::wstring& path, DWORD access, DWORD share, bool create);
+  HANDLE get() const { return handle_; }
+  // Hands the handle to the caller, who closes it.
+  HANDLE Release();
+  // Gives the held file the name target, over a file there when replace is set.
+  bool RenameTo(const std::wstring& target, bool replace);
+  // Removes the held file; it is gone once the handle is closed.
+  bool Delete();
+  void Close();
+
+ private:
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+// True when path is a folder of its own: created when missing and create is set,
+// never a link (a junction, a mount point) nor a file.
+bool IsPlainFolder(const std::wstring& path, bool create);
 
 // Makes sure nothing at path leads elsewhere. A reparse point (a symbolic link, a
 // junction, a mount point) or a file that has other names too (a hard link) is

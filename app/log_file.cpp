@@ -1,6 +1,7 @@
 #include "app/log_file.h"
 
 #include "app/last_error.h"
+#include "app/link_guard.h"
 
 namespace {
 
@@ -33,8 +34,9 @@ std::wstring LogFile::PathOf(const std::wstring& folder, int generation) {
 bool LogFile::Open(const std::wstring& folder, const std::string& firstLine) {
   LastErrorKept lastError;
   Close();
-  if (folder.empty()) return false;
-  CreateDirectoryW(folder.c_str(), nullptr);  // inherits the cache directory's security
+  // Created when missing, with the cache directory's security; a link in its place
+  // would have the elevated program write wherever it leads.
+  if (folder.empty() || !LinkGuard::IsPlainFolder(folder, true)) return false;
   folder_ = folder;
   const std::string line = firstLine + "\n";
   // A start's lines stay together: its first line begins a new file rather than
@@ -67,10 +69,12 @@ void LogFile::Append(const char* text, size_t size) {
 }
 
 bool LogFile::OpenCurrent() {
-  file_ = CreateFileW(PathOf(folder_, 0).c_str(), FILE_APPEND_DATA,
-                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                      FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file_ == INVALID_HANDLE_VALUE) return false;
+  LinkGuard::HeldFile held;
+  if (held.Open(PathOf(folder_, 0), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                true) != LinkGuard::Held::kOpened) {
+    return false;
+  }
+  file_ = held.Release();  // the checked handle is the one written through
   LARGE_INTEGER size = {};
   size_ = GetFileSizeEx(file_, &size) ? static_cast<unsigned long long>(size.QuadPart) : 0;
   nextRotation_ = kLogFileLimit;
@@ -79,11 +83,16 @@ bool LogFile::OpenCurrent() {
 
 // Shifts each generation up by one, the oldest falling off. Only the last step
 // matters: once brindlex.log has moved, the next open starts a fresh file.
+// Each file is renamed through the handle it was checked with; a link in place of
+// one is left where it is, and so is what it leads to.
 bool LogFile::Rotate() {
   for (int generation = kLogFileGenerations - 1; generation >= 0; --generation) {
-    const bool moved = MoveFileExW(PathOf(folder_, generation).c_str(),
-                                   PathOf(folder_, generation + 1).c_str(),
-                                   MOVEFILE_REPLACE_EXISTING) != FALSE;
+    LinkGuard::HeldFile held;
+    const bool moved =
+        held.Open(PathOf(folder_, generation), DELETE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  false) == LinkGuard::Held::kOpened &&
+        held.RenameTo(PathOf(folder_, generation + 1), true);
     if (generation == 0) return moved;
   }
   return false;

@@ -9,13 +9,16 @@
 #include "app/crash_report.h"
 #include "app/helper.h"
 #include "app/last_error.h"
+#include "app/link_guard.h"
 #include "app/log.h"
+#include "app/log_file.h"
 #include "sys/file_helper.h"
 
 namespace {
 
 // A command line can run to 32767 characters; the start line keeps the beginning.
 constexpr size_t kCommandLineShown = 1024;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The log file's first line for a start, on one line of bounded length.
 std::string DescribeStart(const std::wstring& version, const SYSTEMTIME& time,
@@ -49,12 +52,30 @@ void StartLogFile() {
   if (!OpenLogFile(folder, DescribeStart(version, now, GetCurrentProcessId(),
                                          Helper::GetOsName(), Helper::GetSystemBits(),
                                          GetACP(), GetCommandLineW()))) {
-    // Standard output stays as it is; only a debugger hears of it.
+    // Standard output stays as it is; only a debugger hears of it, unless something
+    // has been put in the way.
     OutputDebugStringA("brindlex: log file not written\n");
+    LinkGuard::HeldFile file;
+    if (!LinkGuard::IsPlainFolder(folder, false) ||
+        file.Open(LogFile::PathOf(folder, 0), FILE_READ_ATTRIBUTES, kShareAll, false) ==
+            LinkGuard::Held::kLeadsElsewhere) {
+      SetLastError(0);
+      LOG_ERROR("%s or its log file leads elsewhere; no log file is written through it",
+                WideToAnsi(folder).c_str());
+    }
   }
 }
 
 void StartCrashReports() {
   LastErrorKept lastError;
-  InstallCrashReporter(Helper::GetCachePath(std::wstring(L"crashes")));
+  std::wstring folder = Helper::GetCachePath(std::wstring(L"crashes"));
+  // Made at the first crash; whatever is in its place already must be a folder.
+  if (!folder.empty() && GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES &&
+      !LinkGuard::IsPlainFolder(folder, false)) {
+    SetLastError(0);
+    LOG_ERROR("%s leads elsewhere; no crash report is written through it",
+              WideToAnsi(folder).c_str());
+    folder.clear();  // the crash line is still written
+  }
+  InstallCrashReporter(folder);
 }

@@ -16,9 +16,21 @@ constexpr size_t kProgressCallBufferSize = 128;
 constexpr size_t kFinishedCallBufferSize = 256;
 constexpr size_t kExecCallBufferSize = 256;
 
+// The payloads posted and not yet taken. The messages' numbers are open to any
+// process that can post to the window or its thread: the receiver takes only a
+// pointer recorded here for that message, and only once.
+void RecordPosted(UINT message, const void* payload);
+void ForgetPosted(UINT message, const void* payload);
+// True, and no longer recorded, when this program posted payload as message.
+bool TakePosted(UINT message, const void* payload);
+
 template <class T>
 bool PostOwned(HWND hwnd, UINT message, std::unique_ptr<T>& payload) {
-  if (!PostMessageW(hwnd, message, reinterpret_cast<WPARAM>(payload.get()), 0)) return false;
+  RecordPosted(message, payload.get());
+  if (!PostMessageW(hwnd, message, reinterpret_cast<WPARAM>(payload.get()), 0)) {
+    ForgetPosted(message, payload.get());
+    return false;
+  }
   payload.release();
   return true;
 }

@@ -69,6 +69,14 @@ STANDIN_EXPORT(jsValue) jsArg(void* es, int index) {
   return state->args[static_cast<size_t>(index)];
 }
 
+// The main frame's state, valid while the view shows its current page.
+STANDIN_EXPORT(void*) wkeGlobalExec(void* webView) {
+  STANDIN_UI_ONLY("wkeGlobalExec", nullptr);
+  standin::WebView* view = standin::FindView(webView, "wkeGlobalExec");
+  standin::Page* page = view ? standin::CurrentPage(view) : nullptr;
+  return page ? page->GlobalState() : nullptr;
+}
+
 STANDIN_EXPORT(void*) jsGetWebView(void* es) {
   STANDIN_UI_ONLY("jsGetWebView", nullptr);
   const standin::ExecState* state = StateOf(es, "jsGetWebView");
@@ -82,6 +90,11 @@ STANDIN_EXPORT(jsValue) jsEvalExW(void* es, const wchar_t* script, bool inClosur
   STANDIN_UI_ONLY("jsEvalExW", standin::MakeUndefined());
   const standin::ExecState* state = StateOf(es, "jsEvalExW");
   if (!state || !script) return standin::MakeUndefined();
+  if (state->page->detached()) {
+    standin::Say("jsEvalExW: the frame at %s is detached; script not run",
+                 state->page->url().c_str());
+    return standin::MakeUndefined();
+  }
   std::string source = standin::WideToUtf8(script);
   if (inClosure) source = "(function(){" + source + "\n})();";
   return state->page->Run(source, state->page->url(), false);

@@ -1,5 +1,6 @@
 #include "engine_standin/page.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -79,6 +80,7 @@ const char kPrelude[] = R"JS(
 int g_scriptDepth = 0;
 std::vector<std::unique_ptr<Page>> g_retired;
 std::vector<ExecState*> g_execStates;
+std::vector<ExecState*> g_globalStates;  // one per living page
 std::map<UINT_PTR, Page*> g_timerOwners;
 UINT_PTR g_nextTimerId = 1;
 
@@ -114,6 +116,9 @@ bool IsActiveExecState(const void* es) {
   for (ExecState* state : g_execStates) {
     if (state == es) return true;
   }
+  for (ExecState* state : g_globalStates) {
+    if (state == es) return true;
+  }
   return false;
 }
 
@@ -143,7 +148,9 @@ Page::Page(WebView* view, std::string url, std::string title, HWND timerWindow, 
       url_(std::move(url)),
       title_(std::move(title)),
       timerWindow_(timerWindow),
-      child_(child) {
+      child_(child),
+      globalState_{view, this, {}} {
+  g_globalStates.push_back(&globalState_);
   ctx_ = duk_create_heap(nullptr, nullptr, nullptr, this, Fatal);
   if (!ctx_) {
     Say("could not create a script heap");
@@ -181,7 +188,8 @@ Page::Page(WebView* view, std::string url, std::string title, HWND timerWindow, 
                 {"clearInterval", ClearTimerFunction, 0},
                 {"alert", Alert, 0},
                 {"open", Open, 0},
-                {"__standinChildFrame", ChildFrame, 0}};
+                {"__standinChildFrame", ChildFrame, 0},
+                {"__standinDetachFrame", DetachFrame, 0}};
   for (const auto& timer : timers) {
     duk_push_c_function(ctx, timer.function, DUK_VARARGS);
     duk_set_magic(ctx, -1, timer.magic);
@@ -206,6 +214,7 @@ Page::Page(WebView* view, std::string url, std::string title, HWND timerWindow, 
 }
 
 Page::~Page() {
+  g_globalStates.erase(std::find(g_globalStates.begin(), g_globalStates.end(), &globalState_));
   Retire();
   duk_destroy_heap(ctx_);
 }
@@ -388,6 +397,18 @@ duk_ret_t Page::ChildFrame(duk_context* ctx) {
   page->children_.push_back(
       std::make_unique<Page>(page->view_, url, std::string(), page->timerWindow_, true));
   page->children_.back()->Run(source, url);
+  return 0;
+}
+
+duk_ret_t Page::DetachFrame(duk_context* ctx) {
+  // Test hook: a frame takes itself out of its page and runs `source` at once, as
+  // script that kept a function of the frame would call it afterwards.
+  Page* page = FromContext(ctx);
+  if (!page->child_ || duk_get_top(ctx) < 1) return 0;
+  const std::string source = ArgText(ctx, 0);
+  page->detached_ = true;
+  Say("frame at %s detached from its page", page->url_.c_str());
+  page->Run(source, page->url_);
   return 0;
 }
 

@@ -50,6 +50,11 @@ class Page {
   WebView* view() const { return view_; }
   const std::string& url() const { return url_; }
   const std::string& title() const { return title_; }
+  // The state script run outside a native call uses (the engine's global exec).
+  ExecState* GlobalState() { return &globalState_; }
+  // A frame removed from its page: its script world lives on, but the engine has no
+  // frame left to run other script in.
+  bool detached() const { return detached_; }
 
   // Runs UTF-8 source as global code; an uncaught error gives undefined and is
   // reported unless reportErrors is false.
@@ -75,6 +80,7 @@ class Page {
   static duk_ret_t Alert(duk_context* ctx);
   static duk_ret_t Open(duk_context* ctx);
   static duk_ret_t ChildFrame(duk_context* ctx);
+  static duk_ret_t DetachFrame(duk_context* ctx);
   static duk_ret_t SetTimerFunction(duk_context* ctx);
   static duk_ret_t ClearTimerFunction(duk_context* ctx);
   static duk_ret_t CallBinding(duk_context* ctx);
@@ -91,6 +97,8 @@ class Page {
   std::map<UINT_PTR, bool> timers_;  // id -> repeats
   bool retired_ = false;
   bool child_ = false;
+  bool detached_ = false;
+  ExecState globalState_;
   std::vector<std::unique_ptr<Page>> children_;
 };
 

@@ -831,7 +831,11 @@ Section "Uninstall"
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"
   Delete "$DESKTOP\${PRODUCT}.lnk"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
-  ; The users' settings and logs stay unless /PURGE; the unpacked engine always goes.
+  ; The unpacked engine always goes, with the folder it is kept in for all users.
+  Delete "$APPDATA\${PRODUCT}\node.dll"
+  RMDir "$APPDATA\${PRODUCT}"
+  ; The users' settings and logs stay unless /PURGE; an engine earlier versions
+  ; unpacked there goes too.
   Call un.CleanDataFolders
   Call un.RemoveUninstaller
   RMDir "$INSTDIR"

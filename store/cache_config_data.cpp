@@ -33,7 +33,10 @@ CacheConfigData::CacheConfigData() = default;
 CacheConfigData::CacheConfigData(std::string filePath) : filePath_(std::move(filePath)) {}
 
 std::string CacheConfigData::GetFilePath() {
-  return Helper::GetCachePath(std::string()) + "\\config.data";
+  // Without the folder a bare name would land in the current drive's root, where
+  // any user may have put a file first.
+  const std::string folder = Helper::GetCachePath(std::string());
+  return folder.empty() ? std::string() : folder + "\\config.data";
 }
 
 std::string CacheConfigData::FilePath() const {
@@ -42,6 +45,7 @@ std::string CacheConfigData::FilePath() const {
 
 void CacheConfigData::Load() {
   const std::string path = FilePath();
+  if (path.empty()) return;
   const std::string bytes = FileHelper::ReadFile(path);
   if (bytes.empty()) {
     // A file with content that cannot be read now (held by another process) must not
@@ -84,18 +88,31 @@ void CacheConfigData::LoadIfEmpty() {
   if (!content.is_object()) content = Json::object();
 }
 
+namespace {
+
+bool NoStoreFile(const std::string& path) {
+  if (!path.empty()) return false;
+  SetLastError(0);
+  LOG_ERROR("no cache folder: config.data is neither read nor written");
+  return true;
+}
+
+}  // namespace
+
 std::string CacheConfigData::GetData(const std::string& key) {
+  if (NoStoreFile(FilePath())) return std::string();
   LoadIfEmpty();
   const Json& value = content[key];
   return value.is_string() ? value.get<std::string>() : std::string();
 }
 
 bool CacheConfigData::SetData(const std::string& key, const std::string& value) {
+  const std::string path = FilePath();
+  if (NoStoreFile(path)) return false;
   LoadIfEmpty();
   content[NormaliseToUtf8(key)] = NormaliseToUtf8(value);
   std::string text;
   if (!Serialise(text)) return false;
-  const std::string path = FilePath();
   // A link in place of either file would have the save land wherever it points.
   if (!LinkGuard::RemoveLinkAt(path) || !LinkGuard::RemoveLinkAt(AtomicFile::TempPath(path))) {
     return false;

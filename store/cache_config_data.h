@@ -21,9 +21,10 @@ class CacheConfigData {
   // A failed save keeps the change in memory (GetData returns it, the next save
   // writes it) and logs the path with the system's reason.
   bool SetData(const std::string& key, const std::string& value);
-  // <cache directory>\config.data
+  // <cache directory>\config.data; empty when there is no cache directory.
   static std::string GetFilePath();
-  // The file this store is kept in.
+  // The file this store is kept in; empty when there is none (then nothing is read,
+  // stored or returned, with an error line).
   std::string FilePath() const;
 
   nlohmann::json content;

@@ -131,7 +131,13 @@ bool Replace(const std::wstring& oldPath, const std::wstring& newPath) {
   // Nothing at the target is touched before the replacement is known to exist, and
   // the target is replaced, never created.
   if (!IsReadableFile(oldPath)) return false;
-  if (GetFileAttributesW(newPath.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+  const DWORD target = GetFileAttributesW(newPath.c_str());
+  if (target == INVALID_FILE_ATTRIBUTES) return false;
+  // A folder is no file to replace: it would go aside to ".bak" with all it holds.
+  if (target & FILE_ATTRIBUTE_DIRECTORY) {
+    SetLastError(ERROR_DIRECTORY);
+    return false;
+  }
   if (PutInPlace(oldPath, newPath)) return true;
   if (GetLastError() != ERROR_NOT_SAME_DEVICE) return false;
   return ReplaceFromOtherVolume(oldPath, newPath);

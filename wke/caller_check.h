@@ -7,9 +7,14 @@
 
 class WkeFunction;
 
-// True when the call that es belongs to may reach the native side: it comes from the
-// program's own view, from a frame whose origin is allowed, while that view shows a
-// page of an allowed origin. Where the engine cannot say which view or frame is
-// calling, the view's page alone decides. A refusal logs one error line naming
-// scriptName.
+// True only when the call that es belongs to comes from the program's own view and
+// from a frame whose location the engine gave and whose origin is allowed. No
+// answer, a non-string, an exception or an exhausted stack refuse the call, as does
+// everything once the engine was found not to answer at all. A refusal logs one
+// error line naming scriptName.
 bool CallerAllowed(jsExecState es, const char* scriptName, const WkeFunction* bridge);
+
+// Asks the location question once, of view's main frame when its document is
+// ready. An engine that gives no answer there never will: every later call is then
+// refused, and one error line says so now rather than at each call.
+void CheckEngineAnswersLocation(wkeWebView view);

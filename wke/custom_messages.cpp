@@ -78,6 +78,14 @@ LRESULT CALLBACK CustomMessageProc(HWND hwnd, UINT message, WPARAM wParam, LPARA
 void SetScriptCallView(wkeWebView view) { g_scriptCallView = view; }
 
 bool CarryOutCustomMessage(const MSG& msg) {
+  if (msg.message < WM_WKE_RUN_JS || msg.message > WM_WKE_DOWNLOAD) return false;
+  // Another process may post these numbers too; its wParam is no pointer of ours.
+  if (!TakePosted(msg.message, reinterpret_cast<const void*>(msg.wParam))) {
+    SetLastError(0);
+    LOG_WARNING("message %u with a payload this program did not post (0x%08lX) dropped",
+                msg.message, static_cast<unsigned long>(msg.wParam));
+    return true;
+  }
   switch (msg.message) {
     case WM_WKE_RUN_JS:
       RunScriptCall(std::unique_ptr<char[]>(reinterpret_cast<char*>(msg.wParam)));

@@ -184,6 +184,10 @@ jsValue jsUndefined() { WKE_CALL(jsUndefined, jsValue, ()); }
 
 wkeWebView jsGetWebView(jsExecState es) { WKE_CALL(jsGetWebView, wkeWebView, (jsExecState), es); }
 
+jsExecState wkeGlobalExec(wkeWebView view) {
+  WKE_CALL(wkeGlobalExec, jsExecState, (wkeWebView), view);
+}
+
 jsValue jsEvalExW(jsExecState es, const wchar_t* script, bool inClosure) {
   WKE_CALL(jsEvalExW, jsValue, (jsExecState, const wchar_t*, bool), es, script, inClosure);
 }

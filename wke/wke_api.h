@@ -123,6 +123,8 @@ jsValue jsBoolean(bool value);
 jsValue jsUndefined();
 // The view whose page made the call that es belongs to.
 wkeWebView jsGetWebView(jsExecState es);
+// The exec state of view's main frame, for script run outside a native call.
+jsExecState wkeGlobalExec(wkeWebView view);
 // Runs script in the calling frame's own context; inClosure wraps it in a function,
 // so a value comes back only through "return". Errors give undefined.
 jsValue jsEvalExW(jsExecState es, const wchar_t* script, bool inClosure);

@@ -14,6 +14,7 @@
 #include "net/running_downloads.h"
 #include "store/registry_helper.h"
 #include "sys/file_helper.h"
+#include "wke/caller_check.h"
 #include "wke/custom_messages.h"
 #include "wke/display_dpi.h"
 #include "wke/engine_proxy.h"
@@ -67,17 +68,24 @@ bool FileHoldsExactly(HANDLE file, const unsigned char* data, DWORD size) {
   return true;
 }
 
-enum class EngineFile { kExact, kUnopened, kDifferent };
+enum class EngineFile { kExact, kUnopened, kDifferent, kElsewhere };
 
-// Opens path for reading with writers shut out; *held keeps it open only when the
-// file holds exactly the engine's bytes.
+// Opens path for reading as the entry itself, reached through no link, with writers
+// and deleters shut out (so none of the folders above it can be renamed or swapped
+// either); *held keeps it open only when the file holds exactly the engine's bytes.
 EngineFile OpenExactEngine(const std::wstring& path, const unsigned char* engine, DWORD size,
                            UniqueHandle* held) {
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) return EngineFile::kUnopened;
+  LinkGuard::HeldFile file;
+  switch (file.Open(path, GENERIC_READ, FILE_SHARE_READ, false)) {
+    case LinkGuard::Held::kOpened:
+      break;
+    case LinkGuard::Held::kLeadsElsewhere:
+      return EngineFile::kElsewhere;
+    default:
+      return EngineFile::kUnopened;
+  }
   if (!FileHoldsExactly(file.get(), engine, size)) return EngineFile::kDifferent;
-  *held = std::move(file);
+  held->reset(file.Release());
   return EngineFile::kExact;
 }
 
@@ -93,7 +101,10 @@ WkeWindow::~WkeWindow() {
 
 void WkeWindow::Init(bool rechargeFlag) {
   recharge = rechargeFlag;
-  nodeDllPath = Helper::GetCachePath(std::wstring(L"node.dll"));
+  // Not the cache folder: that is the user's, and when this program runs as SYSTEM
+  // the console user is another account.
+  const std::wstring engineFolder = Helper::GetEngineFolder();
+  nodeDllPath = engineFolder.empty() ? std::wstring() : engineFolder + L"\\node.dll";
   const unsigned char* engine = nullptr;
   DWORD engineSize = 0;
   if (!EngineResource(&engine, &engineSize)) {
@@ -101,12 +112,12 @@ void WkeWindow::Init(bool rechargeFlag) {
     return;
   }
   // A link in its place would have the rewrite below land wherever it points.
-  if (!LinkGuard::RemoveLinkAt(nodeDllPath)) {
+  if (nodeDllPath.empty() || !LinkGuard::RemoveLinkAt(nodeDllPath)) {
     LOG_ERROR("node.dll not loaded");
     return;
   }
-  // Other processes may write into the cache folder while this one is elevated: load
-  // the file only when it is exactly the embedded engine, and keep writers out from
+  // Whatever may have happened to the file before: load it only when it is exactly
+  // the embedded engine, and keep writers out from
   // the comparison until the library is loaded. A file the last start left intact is
   // used as it is; rewriting tens of megabytes at every start only costs time.
   UniqueHandle file;
@@ -124,6 +135,9 @@ void WkeWindow::Init(bool rechargeFlag) {
         return;
       case EngineFile::kDifferent:
         LOG_ERROR("node.dll on disk differs from the embedded engine, not loaded");
+        return;
+      case EngineFile::kElsewhere:
+        LOG_ERROR("node.dll is reached through a link, not loaded");
         return;
     }
   }
@@ -206,6 +220,7 @@ bool WkeWindow::OnWkeWindowClosingCallback(wkeWebView webView, void* param) {
 }
 
 void WkeWindow::OnWkeDocumentReadyCallback(wkeWebView webView, void* param) {
+  CheckEngineAnswersLocation(webView);
   wkeShowWindow(webView, true);
   const WkeWindow* window = static_cast<const WkeWindow*>(param);
   if (window && window->recharge) wkeRunJSW(webView, L"openPayDialog()");

@@ -16,7 +16,7 @@
 
 int wmain(int argc, wchar_t** argv) {
   const bool fresh = argc >= 2 && wcscmp(argv[1], L"fresh") == 0;
-  const std::wstring path = Helper::GetCachePath(std::wstring(L"node.dll"));
+  const std::wstring path = Helper::GetEngineFolder() + L"\\node.dll";
   if (fresh) DeleteFileW(path.c_str());
   WkeWindow window;
   const double started = 1000.0 * SecondsNow();

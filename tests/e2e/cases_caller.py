@@ -14,10 +14,12 @@ def _(t):
     foreign = "http://localhost:%d" % port
     cross_marker = os.path.join(t.tmp, "cross.started")
     opened_marker = os.path.join(t.tmp, "opened.started")
+    deep_marker = os.path.join(t.tmp, "deep.started")
     go = os.path.join(t.tmp, "go")
     p = t.start("caller/frames.html", values={
         "FOREIGN": foreign, "PROBE": t.winpath(t.probe_exe), "GO": t.winpath(go),
-        "CROSS_MARKER": t.winpath(cross_marker), "OPENED_MARKER": t.winpath(opened_marker)})
+        "CROSS_MARKER": t.winpath(cross_marker), "DEEP_MARKER": t.winpath(deep_marker),
+        "OPENED_MARKER": t.winpath(opened_marker)})
     t.eq(p.wait_console("openedLocation", 30), service + "/caller/opened.html",
          "location of the opened window's page")
     with open(go, "w") as f:
@@ -34,6 +36,10 @@ def _(t):
     for name in ("openedSysBit", "openedExec", "openedSetData"):
         t.eq(p.value(name), "undefined", name + " from the opened window")
     t.eq(p.value("opened"), None, "open()'s result")
+    t.check(p.value("deepest", 0) > 100, "depth the deep frame reached: %r" % p.value("deepest"))
+    # Past the deepest depth the call itself throws; no depth gets an answer.
+    t.eq(set(p.value("deepAnswers")), {"undefined/undefined", "threw"}, "deep frame's answers")
+    t.eq(p.value("detachedSysBit"), "undefined", "getSysBit() kept by a detached frame")
 
     # Each refusal is one error line naming the function and where the call came from;
     # nothing of the refused handlers ran.
@@ -45,10 +51,16 @@ def _(t):
     for name in ("getSysBit", "exec", "setData"):
         t.eq(len(p.log_matching(refused(name, "a page in another view, at " + service))), 1,
              "refusal lines of %s from the opened window" % name)
+    # The deep frame's own question found no stack left at some depths, the detached
+    # frame's found no frame: refused, never decided by the page's address.
+    unanswered = len(p.log_matching(refused("(getSysBit|exec)", "a frame that did not say where it is")))
+    t.check(unanswered >= 3, "refusals without an answer: %d" % unanswered)
+    t.check(p.log_has(refused("getSysBit", "a frame at http://deep.test:80")),
+            "deep frame refused for its origin where its question was answered")
     t.eq(len(p.log_matching(r"WkeFunction::OnGetSystemBit\(.*execute c\+\+ function$")), 3,
          "getSysBit calls that ran (page twice, its own frame once)")
     t.eq(len(p.log_matching(r"WkeFunction::OnSetData\(")), 0, "setData lines")
     t.check(not p.log_has(r"execute c\+\+ function path:"), "a refused exec reached the loop")
     time.sleep(0.5)
-    t.check(not os.path.exists(cross_marker) and not os.path.exists(opened_marker),
+    t.check(not any(os.path.exists(m) for m in (cross_marker, opened_marker, deep_marker)),
             "a refused exec started its program")

@@ -106,12 +106,18 @@ def _(t):
     finally:
         os.chdir(here)
     warm_calls = p.wait_console("warm", timeout=180)
+    # Another process posts the work messages with garbage for payloads.
+    code, out = t.probe("post", "Brindlex")
+    t.eq((code, out.strip()), (0, "post: 6 posted"), "foreign posts")
     before, before_readings = settled_private_bytes(t)
     drop_marker(t, "go1")
     campaign_calls = p.wait_console("campaignCalls", timeout=400)
     p.wait_console("after", timeout=60)
     after, after_readings = settled_private_bytes(t)
     t.check(p.running(), "the program ended during the campaign\n" + p.describe())
+    t.eq(len(p.log_matching(r"^\[warning .*message 202[567] with a payload this program did "
+                            r"not post \(0x4[13]4[13]4[13]40\) dropped$")), 6,
+         "dropped foreign posts")
     drop_marker(t, "go2")
     try:
         p.wait_exit(60)

@@ -208,9 +208,12 @@ def _(t):
 def _(t):
     remove_installation(t)
     install(t, "/CID=acc-1")
-    run_installed(t)  # unpacks the engine into the user's folder
+    run_installed(t)  # unpacks the engine into the folder for all users
     data = t.appdata("Brindlex")
-    t.check(os.path.isfile(os.path.join(data, "node.dll")), "the program unpacked no engine")
+    engine = host(r"C:\ProgramData\Brindlex\node.dll")
+    t.check(os.path.isfile(engine), "the program unpacked no engine")
+    with open(os.path.join(data, "node.dll"), "wb") as f:
+        f.write(b"an engine an earlier version unpacked")
     os.makedirs(os.path.join(data, "logs"), exist_ok=True)
     user_files = {"config.data": b'{"k":"v"}', os.path.join("logs", "brindlex.log"): b"log"}
     for name, content in user_files.items():
@@ -227,7 +230,8 @@ def _(t):
     for name, content in user_files.items():
         with open(os.path.join(data, name), "rb") as f:
             t.eq(f.read(), content, "user file " + name)
-    t.check(not os.path.exists(os.path.join(data, "node.dll")), "the unpacked engine stayed")
+    for path in (engine, os.path.join(data, "node.dll")):
+        t.check(not os.path.exists(path), "the unpacked engine stayed: " + path)
 
     install(t)
     t.check("cid" not in entry(t), "a new installation got a cid without /CID")

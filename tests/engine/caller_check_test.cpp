@@ -1,6 +1,6 @@
 // Who is calling a bound function, asked of the stand-in engine through the product's
 // own bridge: a second view is refused whatever it shows, and where the engine cannot
-// say who calls, the program's view and its page decide.
+// say who calls, nobody is let through.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/engine/engine_test_support.h"
+#include "wke/caller_check.h"
 #include "wke/origin_guard.h"
 #include "wke/wke_api.h"
 #include "wke/wke_function.h"
@@ -96,34 +97,35 @@ TEST_F(CallerCheck, ASecondViewIsRefusedThoughItShowsAPageOfTheServiceOrigin) {
       << log;
 }
 
-TEST_F(CallerCheck, WithoutAnAnswerFromTheEngineThePageOfTheProgramsViewDecides) {
+TEST_F(CallerCheck, WithoutAnAnswerFromTheEngineEveryCallIsRefused) {
   const wkeJsNativeFunction getSysBit = GuardedNativeFunction(Row("getSysBit"));
   ASSERT_NE(getSysBit, nullptr);
-  // No running native call has this state: the engine names no view and runs no
-  // script for it.
-  const jsExecState unknown = reinterpret_cast<jsExecState>(0x5a5a50);
   ASSERT_TRUE(Load(view_, server_.Url("/main.html"), 1));
   {
+    // No running native call has this state: the engine names no view and answers
+    // nothing, though the program's view shows the service's page.
     StdoutCapture capture;
-    getSysBit(unknown, Bridge());
+    getSysBit(reinterpret_cast<jsExecState>(0x5a5a50), Bridge());
     const std::string log = capture.Text();
-    EXPECT_NE(log.find("jsGetWebView: exec state"), std::string::npos) << log;
-    EXPECT_NE(log.find("jsEvalExW: exec state"), std::string::npos) << log;
-    EXPECT_EQ(log.find("refused for"), std::string::npos) << log;
-    EXPECT_NE(log.find("OnGetSystemBit"), std::string::npos) << log;
+    EXPECT_NE(log.find("native function getSysBit refused"), std::string::npos) << log;
+    EXPECT_EQ(log.find("OnGetSystemBit"), std::string::npos) << log;
   }
-
-  enginetest::TempFolder folder;
-  const std::string local = folder.Write("local.html", "<title>local</title>");
-  int ready = 0;
-  wkeOnDocumentReady(view_, [](wkeWebView, void* count) { ++*static_cast<int*>(count); }, &ready);
-  wkeLoadURL(view_, local.c_str());
-  ASSERT_TRUE(PumpUntil([&] { return ready == 1; }));
+  // A view whose window is gone has no frame to answer for: from then on every call
+  // is refused, the service's own page included.
+  const wkeWebView gone = wkeCreateWebWindow(WKE_WINDOW_TYPE_TRANSPARENT, nullptr, 0, 0, 9, 9);
+  ASSERT_NE(gone, nullptr);
+  wkeDestroyWebWindow(gone);
   StdoutCapture capture;
-  getSysBit(unknown, Bridge());
+  CheckEngineAnswersLocation(gone);
+  ASSERT_TRUE(Load(view_, server_.Url("/main.html"), 2));
+  CheckEngineAnswersLocation(view_);  // this one answers: calls are judged again
+  ASSERT_TRUE(Load(view_, server_.Url("/main.html"), 3));
   const std::string log = capture.Text();
-  EXPECT_NE(log.find("native function getSysBit refused for the page at file:///"),
+  EXPECT_EQ(g_callers, (std::vector<std::string>{"main.html:number", "main.html:undefined",
+                                                 "main.html:number"}));
+  EXPECT_NE(log.find("the engine gives no location for the page's main frame"), std::string::npos)
+      << log;
+  EXPECT_NE(log.find("getSysBit refused: the engine does not tell where calls come from"),
             std::string::npos)
       << log;
-  EXPECT_EQ(log.find("OnGetSystemBit"), std::string::npos) << log;
 }

@@ -18,7 +18,7 @@
 namespace {
 
 using CacheSecurity::FolderDescriptor;
-using CacheSecurity::LetsOtherUsersWrite;
+using CacheSecurity::LetsOthersWrite;
 using CacheSecurity::ProtectExistingFolder;
 using CacheSecurity::TokenUser;
 using test_support::CountLines;
@@ -55,7 +55,7 @@ bool SddlLetsOthersWrite(const std::wstring& sddl) {
   BOOL defaulted = FALSE;
   PACL dacl = nullptr;
   GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
-  const bool others = LetsOtherUsersWrite(present != FALSE, dacl);
+  const bool others = LetsOthersWrite(present != FALSE, dacl, TokenUser(nullptr).sid());
   LocalFree(descriptor);
   return others;
 }
@@ -88,7 +88,7 @@ TEST(CacheSecurity, NewFolderIsForSystemAdministratorsAndItsUserOnly) {
   EXPECT_EQ(FolderDescriptor(nullptr).attributes(), nullptr);
 }
 
-TEST(CacheSecurity, WriteGrantsToEveryoneAuthenticatedUsersOrUsersLetOthersWrite) {
+TEST(CacheSecurity, WriteGrantsToAnyoneButSystemAdministratorsAndTheUserLetOthersWrite) {
   const wchar_t* const others[] = {
       L"D:(A;OICI;GA;;;AU)",       // what older versions created
       L"D:(A;OICI;0x1301ff;;;WD)",  // how Wine shows a world-writable folder
@@ -96,6 +96,8 @@ TEST(CacheSecurity, WriteGrantsToEveryoneAuthenticatedUsersOrUsersLetOthersWrite
       L"D:(A;;0x40;;;AU)",         // delete what is inside
       L"D:(A;;WDWO;;;AU)",         // change the access list or the owner
       L"D:(A;OICIIO;GW;;;WD)",     // reaches only what is created inside
+      L"D:(A;OICI;FA;;;S-1-5-21-1-2-3-1001)",  // another named user
+      L"D:(A;OICIIO;FA;;;CO)",     // whoever plants a file inside
   };
   for (const wchar_t* sddl : others) EXPECT_TRUE(SddlLetsOthersWrite(sddl)) << Narrow(sddl);
   const std::wstring notOthers[] = {
@@ -103,15 +105,14 @@ TEST(CacheSecurity, WriteGrantsToEveryoneAuthenticatedUsersOrUsersLetOthersWrite
       L"D:(A;OICI;FA;;;SY)(A;OICI;FA;;;" + Me() + L")(A;OICI;0x1200a9;;;WD)",
       L"D:(A;OICI;FR;;;BU)(A;OICI;FX;;;AU)(A;;0x100;;;WD)",  // read, run, set attributes
       L"D:(D;OICI;FA;;;WD)",                                  // a denial grants nothing
-      L"D:(A;OICI;FA;;;S-1-5-21-1-2-3-1001)",                 // a named user is left alone
       L"D:",
   };
   for (const std::wstring& sddl : notOthers) {
     EXPECT_FALSE(SddlLetsOthersWrite(sddl)) << Narrow(sddl);
   }
   // No list at all lets everyone do everything.
-  EXPECT_TRUE(LetsOtherUsersWrite(false, nullptr));
-  EXPECT_TRUE(LetsOtherUsersWrite(true, nullptr));
+  EXPECT_TRUE(LetsOthersWrite(false, nullptr, nullptr));
+  EXPECT_TRUE(LetsOthersWrite(true, nullptr, nullptr));
 }
 
 // Access lists kept in memory, as a file system that keeps them would.
@@ -183,6 +184,12 @@ TEST(CacheSecurity, ExistingFolderOthersCanWriteIsRepairedOnceWithOneLine) {
   CloseHandle(notAToken);
   EXPECT_EQ(unknownUser.dacl, L"D:(A;OICI;GA;;;AU)");
   EXPECT_EQ(log.rfind("[error ", 0), 0u) << log;
+
+  // A folder someone else owns is taken back, its list fine or not.
+  RememberingAccess squatted(L"O:S-1-5-21-1-2-3-1001" + OwnDacl());
+  log = LogOfThreeLooks(squatted);
+  EXPECT_EQ(squatted.replaces, 1);
+  EXPECT_EQ(CountLines(log), 1u) << log;
 
   // A safe folder is left alone without a word; an unreadable one is said once.
   RememberingAccess safe(OwnDacl());

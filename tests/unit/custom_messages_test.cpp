@@ -47,6 +47,10 @@ TEST(CustomMessages, PostedOnesAreCarriedOutInAnyLoopSentOnesNeverTakenForPayloa
 
   testing::internal::CaptureStdout();
   for (int i = 0; i < 3; ++i) ASSERT_TRUE(PostScriptCall(hwnd, kFinishedCallBufferSize, "posted", i));
+  // Posted by anyone with the numbers: garbage, never dereferenced or freed.
+  for (UINT message : {WM_WKE_RUN_JS, WM_WKE_EXEC, WM_WKE_DOWNLOAD}) {
+    ASSERT_TRUE(PostMessageW(hwnd, message, 0x41414140, 0));
+  }
   DispatchAll();
   // A pointer that is not the program's payload, sent in from another thread, as any
   // other process on the desktop could.
@@ -73,6 +77,12 @@ TEST(CustomMessages, PostedOnesAreCarriedOutInAnyLoopSentOnesNeverTakenForPayloa
     const std::string line = "web window is gone, call dropped: posted(" + std::to_string(i) + ")";
     EXPECT_NE(log.find(line), std::string::npos) << log;
     EXPECT_EQ(log.find(line, log.find(line) + 1), std::string::npos) << "twice: " << log;
+  }
+  for (UINT message : {WM_WKE_RUN_JS, WM_WKE_EXEC, WM_WKE_DOWNLOAD}) {
+    EXPECT_NE(log.find("message " + std::to_string(message) +
+                       " with a payload this program did not post (0x41414140) dropped"),
+              std::string::npos)
+        << log;
   }
   EXPECT_EQ(log.find("sent(1)"), std::string::npos) << log;
   EXPECT_STREQ(foreign.get(), "sent(1)");

@@ -243,6 +243,12 @@ TEST_F(FileCommandsTest, ReplaceWithoutAUsableNewFileOrTargetChangesNothing) {
   ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
   EXPECT_FALSE(FileCommands::Replace(dir, target));
   EXPECT_EQ(ReadBytes(target), "app.exe");
+  // Nor is a folder a target: it stays where it is, with what it holds.
+  const std::wstring held = MakeFile(L"dir\\held.txt");
+  EXPECT_FALSE(FileCommands::Replace(target, dir));
+  EXPECT_EQ(ReadBytes(held), "dir\\held.txt");
+  EXPECT_EQ(ReadBytes(target), "app.exe");
+  EXPECT_FALSE(PathExists(dir + L".bak"));
 
   const std::wstring locked = MakeFile(L"locked.exe");
   {

@@ -17,6 +17,8 @@
 //                                   argument), wait for it, exit with its exit code
 //   probe status <command line>     like run, then print "exit <whole exit code>" (Wine
 //                                   hands on only its low byte)
+//   probe post <title>              post the program's work messages (2025-2027) with
+//                                   garbage payloads to the window and to its thread
 //   probe crash <exe name>          start a thread at an invalid address in the running
 //                                   process of that file, print "thread <id>", wait for
 //                                   the process to end and print its exit code as status
@@ -156,6 +158,22 @@ int Close(const wchar_t* title) {
   }
   PostMessageW(found.main, WM_SYSCOMMAND, SC_CLOSE, 0);
   Emit("close: posted");
+  return 0;
+}
+
+int Post(const wchar_t* title) {
+  Found found = Find(title);
+  if (!found.main) {
+    Emit("post: no window");
+    return 1;
+  }
+  const DWORD thread = GetWindowThreadProcessId(found.main, nullptr);
+  int posted = 0;
+  for (UINT message = 2025; message <= 2027; ++message) {
+    posted += PostMessageW(found.main, message, 0x41414140, 0x42424242) ? 1 : 0;
+    posted += PostThreadMessageW(thread, message, 0x43434340, 0) ? 1 : 0;
+  }
+  Emit("post: " + std::to_string(posted) + " posted");
   return 0;
 }
 
@@ -334,6 +352,7 @@ int main() {
     return Watch(argv[2], dismiss, argv + firstBoxTitle, argc > firstBoxTitle ? argc - firstBoxTitle : 0);
   }
   if (command == L"close" && argc >= 3) return Close(argv[2]);
+  if (command == L"post" && argc >= 3) return Post(argv[2]);
   if (command == L"activate" && argc >= 3) return Activate(argv[2]);
   if (command == L"window" && argc >= 4) return ShowOwnWindow(argv[2], argv[3]);
   if (command == L"kill" && argc >= 3) return Kill(argv[2]);
