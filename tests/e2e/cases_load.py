@@ -7,7 +7,7 @@ import urllib.parse
 
 from e2e import case
 
-DOWNLOADS, EXECS, CACHE = 50, 200, 10000
+DOWNLOADS, EXECS, CACHE = 50, 200, 3000
 
 
 def blob(i):
@@ -30,7 +30,7 @@ def serve_blob(handler):
         time.sleep(0.02)
 
 
-@case("50 downloads, 200 program starts and 10000 cache writes: each callback once, files whole")
+@case("50 downloads, 200 program starts and 3000 cache writes: each callback once, files whole")
 def _(t):
     values = {"DOWNLOADS": DOWNLOADS, "EXECS": EXECS, "CACHE": CACHE, "TMP": t.winpath(t.tmp),
               "SERVER": "http://127.0.0.1:%d" % t.args.port, "WAIT_MS": 150000}
