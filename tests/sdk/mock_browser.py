@@ -63,6 +63,9 @@ def check_console(browser, origin, shot):
     driver.get(origin + "/toolv2/brindlex")
     plain = set(driver.execute_script(GLOBALS))
     driver.get(origin + "/toolv2/brindlex?mock")
+    # A loaded machine can hand the page back before its stand-in has run.
+    browser.wait_for("return document.readyState == 'complete' && "
+                     "!!window[Symbol.for('brindlex.mock')]", 20)
     added = set(driver.execute_script(GLOBALS)) - plain
     # A browser window has a close() of its own, which the stand-in replaces.
     with open(os.path.join(ROOT, "sdk", "brindlex.d.ts"), encoding="utf-8") as f:
