@@ -61,6 +61,8 @@ def press(browser, name, values, shown):
 def check_console(browser, origin, shot):
     driver = browser.driver
     driver.get(origin + "/toolv2/brindlex")
+    # The driver's own scripts leave globals of their own: both counts run after one.
+    browser.wait_for("return document.readyState == 'complete'", 20)
     plain = set(driver.execute_script(GLOBALS))
     driver.get(origin + "/toolv2/brindlex?mock")
     # A loaded machine can hand the page back before its stand-in has run.
