@@ -114,31 +114,21 @@ def _(t):
                       r"onFinished$"), "entry log line of download")
 
 
-@case("download from a server with an untrusted certificate reports 0 and leaves no file")
-def _(t):
-    p, target = download(t, "BRINDLEX_DL_HTTPS_UNTRUSTED", "/body?size=50000&seed=22",
-                         "forged.bin")
-    t.eq(p.value("percents"), [], "progress calls")
-    t.eq(p.value("finished"), 0, "finished value")
-    t.check(not os.path.exists(target), "a file was left at the target")
-    t.check(not [n for n in os.listdir(t.tmp) if n.endswith(".part")], "a part file was left")
-
-
-@case("download: error replies leave an existing target byte-identical; a 200 and a "
-      "followed redirect replace it; a 255-character target downloads")
+# Which statuses, redirects, certificates and lengths a download takes or refuses, and
+# what each leaves on disk, the unit tests check through the same code; here the page
+# hears one refusal and one success in the real program.
+@case("download: an error reply leaves an existing target byte-identical and reports 0 to "
+      "the page; a 200 replaces it; a 255-character target downloads")
 def _(t):
     payload = download_server.generated_body(150000, 31)
     error_page = b"<html><body>Not Found</body></html>"
     routes = {
         "/e404": Route(error_page, status=404),
-        "/e500": Route(b"internal error", status=500),
-        "/r302": Route(b"moved", status=302, headers={"Location": "/ok"}),
-        "/empty500": Route(b"", status=500),
         "/ok": Route(payload, content_type="application/octet-stream"),
     }
     origin = "http://127.0.0.1:%d" % t.args.port
     jobs, targets = [], []
-    for route in ("/e404", "/e500", "/r302", "/empty500", "/ok"):
+    for route in ("/e404", "/ok"):
         target = os.path.join(t.tmp, "setup%s.exe" % route.replace("/", "-"))
         with open(target, "wb") as f:
             f.write(b"previous program " + route.encode())
@@ -157,20 +147,15 @@ def _(t):
 
     p = t.run("download/sequence.html", values={"JOBS": jobs}, routes=routes, timeout=60)
     results = p.value("results")
-    t.eq([r["finished"] for r in results], [0, 0, 1, 0, 1, 1], "finished values")
-    t.check(p.log_has(r"download redirected \(302\) from %s/r302 to %s/ok$" % (origin, origin)),
-            "no log line of the followed redirect\n" + p.describe())
-    for (route, target, digest) in (x for x in zip(("/e404", "/e500", "/r302", "/empty500"),
-                                                  targets, digests) if x[0] != "/r302"):
-        t.eq(hashlib.md5(open(target, "rb").read()).hexdigest(), digest, "target after " + route)
-        t.check(p.log_has(r"^\[warning [^\n]*download not saved, the server answered status "
-                          r"%s: %s%s$" % (route[-3:], origin, route)),
-                "no warning naming the status and the URL of %s\n%s" % (route, p.describe()))
-    for r in results[:2] + results[3:4]:
-        t.check(100 not in r["percents"], "100 %% posted for a reply not saved: %r" % r)
-    for path in (targets[2], targets[4], long_target):
+    t.eq([r["finished"] for r in results], [0, 1, 1], "finished values")
+    t.eq(hashlib.md5(open(targets[0], "rb").read()).hexdigest(), digests[0], "target after /e404")
+    t.check(p.log_has(r"^\[warning [^\n]*download not saved, the server answered status "
+                      r"404: %s/e404$" % origin),
+            "no warning naming the status and the URL of /e404\n" + p.describe())
+    t.check(100 not in results[0]["percents"], "100 %% posted for a reply not saved: %r" % results[0])
+    for path in (targets[1], long_target):
         t.eq(open(path, "rb").read(), payload, "body saved at " + path)
-    t.eq(results[4]["percents"][-1], 100)
+    t.eq(results[1]["percents"][-1], 100)
     t.check(not [n for n in os.listdir(t.tmp) if n.endswith(".part")], "a part file was left")
     t.eq(os.listdir(folder), [os.path.basename(long_target)], "files beside the long target")
 

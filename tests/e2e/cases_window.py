@@ -235,19 +235,24 @@ def _(t):
     watcher = t.watch()
     p = t.start("window/commands.html")
 
+    # Each step's state differs from the one before it, so it is looked for among the
+    # states the watcher reported after the previous step's.
+    matched = [0]
+
     def after(step):
         line = b'[console] @step "' + step.encode() + b'"'
-        times = p.out.wait_until(lambda lines: [at for at, raw in lines if raw == line], 20)
-        t.check(times, "page never reached %s:\n%s" % (step, p.describe()))
-        return times[0] - 0.05
+        reached = p.out.wait_until(lambda lines: any(raw == line for _, raw in lines), 20)
+        t.check(reached, "page never reached %s:\n%s" % (step, p.describe()))
 
     def state_after(step, predicate, what):
-        since = after(step)
+        after(step)
         def seen(_):
-            return [s for at, s in watcher.states() if at >= since and s and predicate(s)]
+            return [(i, s) for i, (_, s) in enumerate(watcher.states())
+                    if i >= matched[0] and s and predicate(s)]
         found = watcher.program.out.wait_until(seen, 10)
         t.check(found, "after %s never saw %s; states:\n%s" % (step, what, watcher.describe()))
-        return found[0]
+        matched[0] = found[0][0] + 1
+        return found[0][1]
 
     shown = state_after("shown", lambda s: s["visible"] and not s["iconic"], "a visible window")
     left, top, right, bottom = shown["rect"]
@@ -264,9 +269,15 @@ def _(t):
     moved = (left + 20, top - 10, right + 20, bottom - 10)
     state_after("move2", lambda s: s["rect"] == moved, "the window moved by (20, -10)")
     after("move0")
-    time.sleep(0.3)
-    t.eq(watcher.current()["rect"], moved, "rectangle after moveWindow(0, 0)")
     p.wait_exit(20)
+    # The window's end comes after moveWindow(0, 0) returned: every state the watcher saw
+    # from move2's on, up to the end, is where move2 left the window.
+    def until_end(_):
+        states = [s for _, s in watcher.states()][matched[0] - 1:]
+        return states[:states.index(None)] if None in states else []
+    t.check(watcher.program.out.wait_until(until_end, 10),
+            "the window's end never seen:\n" + watcher.describe())
+    t.eq({s["rect"] for s in until_end(None)}, {moved}, "rectangles after moveWindow(0, 0)")
     for name in ("minimize", "restore", "maximize", "restore2", "move1", "move2", "move0"):
         t.eq(p.value(name), UNDEFINED, "result of " + name)
     for handler, count in (("OnMin", 1), ("OnRestore", 2), ("OnMax", 1), ("OnMoveWindow", 3),
@@ -417,7 +428,30 @@ def drag(x, y, dx, dy):
         xdotool("mousemove", x + dx * i // 4, y + dy * i // 4)
     xdotool("mousemove", x + dx + 1, y + dy)
     xdotool("mouseup", 1)
-    time.sleep(0.3)
+
+
+def wait_dragged(t, watcher, since, at, dx, dy, what):
+    """Waits, from watcher state since on, until the window at `at` is dragged by (dx, dy).
+    The hook sees events in order: this drag shows it saw every press and move before it,
+    and each state on the way must lie on this drag's own path, so none of those moved
+    the window. Returns the index and the position of the dragged state."""
+    # The drag that left the window at `at` may still take its last pixel right.
+    starts = ((at[0], at[1]), (at[0] + 1, at[1]))
+    steps = [(dx * i // 4, dy * i // 4) for i in range(5)] + [(dx + 1, dy)]
+    path = {(x + sx, y + sy) for x, y in starts for sx, sy in steps}
+    ends = {(x + sx, y + sy) for x, y in starts for sx, sy in steps[-2:]}
+
+    def dragged(_):
+        states = watcher.states()
+        return [(i, s["rect"][:2]) for i, (_, s) in enumerate(states)
+                if i >= since and s and s["rect"][:2] in ends]
+    found = watcher.program.out.wait_until(dragged, 10)
+    t.check(found, "never saw %s:\n%s" % (what, watcher.describe()))
+    index, position = found[0]
+    off = [s["rect"][:2] for _, s in watcher.states()[since:index]
+           if s and s["rect"][:2] not in path]
+    t.eq(off, [], "positions off the path of %s" % what)
+    return index, position
 
 
 @case("dragging the top band moves the window with the mouse; below it nothing moves")
@@ -428,26 +462,29 @@ def _(t):
     watcher.wait_state(lambda s: s["visible"], 15, "a visible window")
     code, out = t.probe("activate", "Brindlex")
     t.check("activate: foreground" in out, "window not in the foreground: " + out)
-    left, top = watcher.current()["rect"][:2]
+    since = len(watcher.states()) - 1
+    at = watcher.current()["rect"][:2]
     # 119 px below the top edge is inside the band.
-    drag(left + 300, top + 119, 90, 40)
-    state = watcher.wait_state(lambda s: s["rect"][:2] in ((left + 90, top + 40), (left + 91, top + 40)),
-                               5, "the window dragged by (90, 40)")
-    left, top = state["rect"][:2]
-    # 120 px below it is not.
-    drag(left + 300, top + 120, 50, 50)
-    t.eq(watcher.current()["rect"][:2], (left, top), "position after a press below the band")
-    # Moves without a press, and moves after the release, leave the window alone.
-    xdotool("mousemove", left + 200, top + 10)
-    xdotool("mousemove", left + 260, top + 70)
-    t.eq(watcher.current()["rect"][:2], (left, top), "position after moves without a press")
+    drag(at[0] + 300, at[1] + 119, 90, 40)
+    since, at = wait_dragged(t, watcher, since, at, 90, 40, "the window dragged by (90, 40)")
+    # 120 px below it is not. Moves without a press, and moves after the release, leave
+    # the window alone; the next drag in the band shows the hook saw them all.
+    drag(at[0] + 300, at[1] + 120, 50, 50)
+    xdotool("mousemove", at[0] + 200, at[1] + 10)
+    xdotool("mousemove", at[0] + 260, at[1] + 70)
+    drag(at[0] + 300, at[1] + 100, 90, 40)
+    since, at = wait_dragged(t, watcher, since, at, 90, 40,
+                             "a drag in the band after a press below it and moves without a press")
     # A press in the band while another window is in the foreground starts no drag.
     other = t.start_windows_program(t.probe_exe, ["window", "Other", "8000"])
     other.wait_log(r"^window: foreground$", 10)
     watcher.wait_state(lambda s: s["visible"] and not s["fg"], 5, "the window in the background")
-    drag(left + 300, top + 40, 60, 30)
-    t.eq(watcher.current()["rect"][:2], (left, top), "position after a press while in the background")
+    drag(at[0] + 300, at[1] + 40, 60, 30)
     other.kill()
+    code, out = t.probe("activate", "Brindlex")
+    t.check("activate: foreground" in out, "window not in the foreground again: " + out)
+    drag(at[0] + 300, at[1] + 100, 90, 40)
+    wait_dragged(t, watcher, since, at, 90, 40, "a drag in the band after a press in the background")
     t.check(p.running(), "the program ended")
     code, out = t.probe("close", "Brindlex")
     p.wait_exit(15)
@@ -508,11 +545,11 @@ def _(t):
             t.check("activate: foreground" in out, "window not in the foreground: " + out)
             # 120 px times the scale below the top edge is outside the band, 100 px inside.
             x = left + 300 * dpi // 96
+            since = len(watcher.states()) - 1
             drag(x, top + 120 * dpi // 96, 50, 50)
-            t.eq(watcher.current()["rect"][:2], (left, top), "position after a press below the band")
             drag(x, top + 100 * dpi // 96, 90, 40)
-            watcher.wait_state(lambda s: s["rect"][:2] in ((left + 90, top + 40), (left + 91, top + 40)),
-                               5, "the window dragged by (90, 40)" + at)
+            wait_dragged(t, watcher, since, (left, top), 90, 40,
+                         "the window dragged by (90, 40) after a press below the band" + at)
             t.probe("close", "Brindlex")
             p.wait_exit(15)
             watcher.stop()
