@@ -290,16 +290,20 @@ def _(t):
 def _(t):
     marker_nowait = os.path.join(t.tmp, "nowait.done")
     marker_wait = os.path.join(t.tmp, "wait.done")
+    go_nowait = os.path.join(t.tmp, "nowait.go")  # the wait-0 program ends only after it
     bad_path = t.winpath(os.path.join(t.tmp, "missing", "nothing.exe"))
     # The shell tells the user it cannot open the path, in a box of its own (its title
     # depends on the language).
     watcher = t.watch(dismiss_box=True, box_titles=["*"])
     p = t.start("window/exec.html", values={
         "PROBE": t.winpath(t.probe_exe), "MARKER_NOWAIT": t.winpath(marker_nowait),
-        "MARKER_WAIT": t.winpath(marker_wait), "BAD_PATH": bad_path},
+        "MARKER_WAIT": t.winpath(marker_wait), "BAD_PATH": bad_path,
+        "GO_NOWAIT": t.winpath(go_nowait)},
         env={"BRINDLEX_NO_MODAL_BOXES": None})
     t.eq(p.wait_console("nowait", 20), 1, "wait 0 callback")
     t.check(not os.path.exists(marker_nowait), "wait 0 reported after the program ended")
+    with open(go_nowait, "w") as f:
+        f.write("go")
     t.eq(p.wait_console("wait", 20), 1, "wait 1 callback")
     t.check(os.path.exists(marker_wait), "wait 1 reported before the program ended")
     waited = p.console_times("@wait 1")[0] - p.console_times("@wait-called undefined")[0]

@@ -13,6 +13,8 @@
 //                                   top left corner, in the foreground, for <ms>
 //   probe kill <exe name>           end every process running that file
 //   probe sleep <ms> [marker file]  wait, then create the marker file
+//   probe await <go file> <marker>  wait until the go file exists (60 s at most), then
+//                                   create the marker file
 //   probe run <command line>        start a program with this exact command line (one
 //                                   argument), wait for it, exit with its exit code
 //   probe status <command line>     like run, then print "exit <whole exit code>" (Wine
@@ -314,6 +316,13 @@ int SleepThenMark(const wchar_t* milliseconds, const wchar_t* marker) {
   return 0;
 }
 
+// A program that cannot end before the test says so: "not ended yet" is then a fact,
+// not a race against the clock.
+int AwaitThenMark(const wchar_t* go, const wchar_t* marker) {
+  for (int i = 0; i < 3000 && GetFileAttributesW(go) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(20);
+  return SleepThenMark(L"0", marker);
+}
+
 int Run(const wchar_t* commandLine) {
   std::wstring line = commandLine;
   STARTUPINFOW startup = {};
@@ -358,6 +367,7 @@ int main() {
   if (command == L"kill" && argc >= 3) return Kill(argv[2]);
   if (command == L"memory" && argc >= 3) return Memory(argv[2]);
   if (command == L"sleep" && argc >= 3) return SleepThenMark(argv[2], argc >= 4 ? argv[3] : nullptr);
+  if (command == L"await" && argc >= 4) return AwaitThenMark(argv[2], argv[3]);
   if (command == L"run" && argc >= 3) return Run(argv[2]);
   if (command == L"crash" && argc >= 3) return Crash(argv[2]);
   if (command == L"status" && argc >= 3) {
