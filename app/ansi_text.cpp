@@ -48,6 +48,8 @@ std::string AnsiToUtf8(const std::string& ansi) { return FromWide(CP_UTF8, ToWid
 std::string Utf8ToAnsi(const std::string& utf8) { return FromWide(CP_ACP, ToWide(CP_UTF8, utf8)); }
 std::string WideToAnsi(const std::wstring& wide) { return FromWide(CP_ACP, wide); }
 std::wstring AnsiToWide(const std::string& ansi) { return ToWide(CP_ACP, ansi); }
+std::string WideToUtf8(const std::wstring& wide) { return FromWide(CP_UTF8, wide); }
+std::wstring Utf8ToWide(const std::string& utf8) { return ToWide(CP_UTF8, utf8); }
 
 bool AnsiText::LooksLikeUtf8(const char* text, size_t length) {
   int pending = 0;

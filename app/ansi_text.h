@@ -10,6 +10,8 @@ std::string AnsiToUtf8(const std::string& ansi);
 std::string Utf8ToAnsi(const std::string& utf8);
 std::string WideToAnsi(const std::wstring& wide);
 std::wstring AnsiToWide(const std::string& ansi);
+std::string WideToUtf8(const std::wstring& wide);
+std::wstring Utf8ToWide(const std::string& utf8);
 
 // Narrow text that always holds ANSI-code-page text. Built from text that may be
 // UTF-8 or ANSI: well-formed UTF-8 with at least one non-ASCII byte is converted,

@@ -10,6 +10,8 @@
 #include <memory>
 #include <vector>
 
+#include "app/ansi_text.h"
+#include "app/helper.h"
 #include "app/log.h"
 #include "net/running_downloads.h"
 
@@ -63,10 +65,7 @@ struct WinHttp {
 const WinHttp& Library() {
   static const WinHttp api = [] {
     WinHttp found;
-    wchar_t folder[MAX_PATH] = {};
-    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH - 16) return found;
-    const HMODULE module = LoadLibraryW((std::wstring(folder) + L"\\winhttp.dll").c_str());
+    const HMODULE module = Helper::LoadSystemLibrary(L"winhttp.dll");
     if (!module) {
       LOG_WARNING("winhttp.dll not loaded, the system's proxy settings are not read");
       return found;
@@ -83,22 +82,8 @@ const WinHttp& Library() {
   return api;
 }
 
-std::string Narrow(const wchar_t* text) {
-  if (!text || !*text) return std::string();
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 1) return std::string();
-  std::string out(size - 1, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], size, nullptr, nullptr);
-  return out;
-}
-
-std::wstring Wide(const std::string& text) {
-  const int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-  if (size <= 1) return std::wstring();
-  std::wstring out(size - 1, L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &out[0], size);
-  return out;
-}
+// WinHTTP's texts may be null.
+std::string Narrow(const wchar_t* text) { return text ? WideToUtf8(text) : std::string(); }
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
@@ -197,7 +182,7 @@ bool ProxyFromScript(const std::string& url, const IeProxyConfig& config, DWORD 
     return false;
   }
   auto* job = new ScriptJob;
-  job->url = Wide(url);
+  job->url = Utf8ToWide(url);
   if (config.autoConfigUrl && *config.autoConfigUrl) {
     job->options.flags = kAutoProxyConfigUrl;
     job->scriptUrl = config.autoConfigUrl;
