@@ -34,16 +34,6 @@ HANDLE OpenForSecurity(const std::wstring& path) {
                      nullptr);
 }
 
-// A link, or a file with other names: its security is that of what it shares, which
-// may lie anywhere.
-bool IsLinkHandle(HANDLE handle) {
-  BY_HANDLE_FILE_INFORMATION information = {};
-  return !GetFileInformationByHandle(handle, &information) ||
-         (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-         (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-          information.nNumberOfLinks > 1);
-}
-
 // Gives the entry at path (not a link) the Administrators for owner and dacl, added
 // to by what it inherits; for a folder, everything inside too. Files planted while
 // others could write keep nothing of what their planter gave them.
@@ -51,7 +41,9 @@ DWORD Reset(const std::wstring& path, PSID administrators, PACL dacl, SECURITY_I
             int depth) {
   UniqueHandle entry(OpenForSecurity(path));
   if (entry.get() == INVALID_HANDLE_VALUE) return GetLastError();
-  if (IsLinkHandle(entry.get())) return ERROR_SUCCESS;  // left alone, and not entered
+  // A link, or a file with other names: its security is that of what it shares,
+  // which may lie anywhere. Left alone, and not entered.
+  if (LinkGuard::LeadsElsewhere(entry.get(), path)) return ERROR_SUCCESS;
   DWORD result = SetSecurityInfo(entry.get(), SE_FILE_OBJECT,
                                  OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | kind,
                                  administrators, nullptr, dacl, nullptr);

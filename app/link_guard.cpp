@@ -220,9 +220,8 @@ Held HeldFile::Open(const std::wstring& path, DWORD access, DWORD share, bool cr
     Close();
     return Held::kFailed;
   }
-  if ((information.dwFileAttributes &
-       (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
-      information.nNumberOfLinks > 1 || !HandleIsAt(handle_, path)) {
+  if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      LeadsElsewhere(handle_, path)) {
     Close();
     return Held::kLeadsElsewhere;
   }
@@ -258,8 +257,17 @@ bool IsPlainFolder(const std::wstring& path, bool create) {
   return folder.get() != INVALID_HANDLE_VALUE &&
          GetFileInformationByHandle(folder.get(), &information) &&
          (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-         !(information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-         HandleIsAt(folder.get(), path);
+         !LeadsElsewhere(folder.get(), path);
+}
+
+bool LeadsElsewhere(HANDLE handle, const std::wstring& path) {
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (!GetFileInformationByHandle(handle, &information)) return true;
+  const bool folder = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  // A folder's link count counts its subfolders on some file systems: only a file's
+  // second name is a hard link.
+  return (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+         (!folder && information.nNumberOfLinks > 1) || !HandleIsAt(handle, path);
 }
 
 }  // namespace LinkGuard

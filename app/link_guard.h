@@ -41,6 +41,11 @@ class HeldFile {
   HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
+// True when the entry handle was opened as leads elsewhere than the entry at path
+// itself: a reparse point, a file with other names too (a hard link), or a handle the
+// file system opened under another name (a link followed on the way).
+bool LeadsElsewhere(HANDLE handle, const std::wstring& path);
+
 // True when path is a folder of its own: created when missing and create is set,
 // never a link (a junction, a mount point) nor a file.
 bool IsPlainFolder(const std::wstring& path, bool create);
