@@ -13,6 +13,7 @@ except ImportError:  # a Python of its own, beside Debian's packages
     import sys
     sys.path.append("/usr/lib/python3/dist-packages")
     from selenium import webdriver
+from selenium.common.exceptions import JavascriptException
 from selenium.webdriver.chrome.service import Service
 
 CHROMIUM_FLAGS = ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
@@ -66,11 +67,19 @@ class Browser:
         self.driver.set_script_timeout(20)
 
     def wait_for(self, script, timeout=10.0):
-        """Runs script (a function body) until it returns a truthy value, or the time ends."""
+        """Runs script (a function body) until it returns a truthy value, or the time ends.
+        A script that fails counts as not yet: on a loaded machine the driver can hand
+        back a page whose elements and scripts are still to come. Its last error is
+        raised if it never succeeds."""
         deadline = time.monotonic() + timeout
         while True:
-            value = self.driver.execute_script(script)
+            try:
+                value, error = self.driver.execute_script(script), None
+            except JavascriptException as failure:
+                value, error = None, failure
             if value or time.monotonic() > deadline:
+                if error is not None:
+                    raise error
                 return value
             time.sleep(0.05)
 
