@@ -17,7 +17,8 @@ shell file of "export NAME=port" lines (--ports-file). Routes:
         a quarter of what it asked for), closing it (reset=1: resetting it);
         validator=changing makes every request a new version of the file (seed S+k,
         a new ETag); refuse_range=1 answers the first range with 416; file=1 sends
-        the --file instead of a generated body (benchmark)
+        the --file instead of a generated body, at most rate=R bytes a second when
+        given (benchmark)
   /served?id=K      JSON: the requests of download K (Range, If-Range) and the body
         bytes sent
   /chain?hops=N[&status=C][&size=N&seed=S]   N redirects (status C, 302 by default),
@@ -158,6 +159,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_body(404, b"no such route\n")
 
 
+    def send_file_part(self, f, start, end, rate):
+        """Sends bytes start..end of f, no faster than rate bytes a second (0: at once)."""
+        if end <= start:
+            return 0
+        if not rate:
+            return self.connection.sendfile(f, start, end - start)
+        sent, began, block = 0, time.monotonic(), 1 << 20
+        while start + sent < end:
+            sent += self.connection.sendfile(f, start + sent, min(block, end - start - sent))
+            ahead = sent / rate - (time.monotonic() - began)
+            if ahead > 0:
+                time.sleep(ahead)
+        return sent
+
     def send_resumable(self, q):
         source = self.big_file if q.get("file") == "1" else None
         size = os.path.getsize(source) if source else int(q["size"])
@@ -199,7 +214,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         if source:
             with open(source, "rb") as f:
-                sent = self.connection.sendfile(f, start, end - start) if end > start else 0
+                sent = self.send_file_part(f, start, end, int(q.get("rate", "0")))
         else:
             block = body[start:max(start, end)]
             self.wfile.write(block)
