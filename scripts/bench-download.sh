@@ -68,7 +68,7 @@ size=1073741824
 cuts=$((size / 4)),$((size / 2)),$((size / 4 * 3))
 resume_pause_ms=20
 rate=200000000
-pair_ratios=
+pair_ratios= round_ratios=
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 
 serve "$big"
@@ -84,7 +84,7 @@ rm -f "$out_dir/warm-up.bin"
 for round in $(seq "$rounds"); do
   mbs=$(curl -s -o "$out_dir/linux.bin" -w '%{speed_download}' "$url" | awk '{ printf "%.1f", $1 / 1e6 }')
   same_as_big "$out_dir/linux.bin" "curl"
-  linux_mbs=$(best "$linux_mbs" "$mbs")
+  linux_mbs=$(best "$linux_mbs" "$mbs") round_linux=$mbs
 
   mbs=$(wine_run "$curl_exe" -s -o "$out_dir/curl-exe.bin" -w '%{speed_download}' "$url" |
         awk '{ printf "%.1f", $1 / 1e6 }')
@@ -99,6 +99,7 @@ for round in $(seq "$rounds"); do
   same_as_big "$out_dir/program.bin" "the program"
   mbs=$(field MB/s "$run")
   if [ "$(best "$program_mbs" "$mbs")" = "$mbs" ]; then program_mbs=$mbs out=$run; fi
+  round_ratios="$round_ratios $(ratio "$mbs" "$round_linux")"
 
   # The same route without a cut is the like-for-like reference for the cut run.
   run=$(wine_run "$bench_exe" \
@@ -140,8 +141,11 @@ calls=$(field progress_calls "$out")
 cut_seconds=$(field seconds "$cut_out")
 whole_seconds=$(field seconds "$whole_out")
 to_uncut=$(ratio "$cut_seconds" "$whole_seconds")
-median_pair=$(tr ' ' '\n' <<<"$pair_ratios" | sed '/^$/d' | sort -n |
-              awk '{ r[NR] = $1 } END { printf "%.2f", (NR % 2) ? r[(NR + 1) / 2] : (r[NR / 2] + r[NR / 2 + 1]) / 2 }')
+median() {
+  tr ' ' '\n' <<<"$1" | sed '/^$/d' | sort -n |
+    awk '{ r[NR] = $1 } END { printf "%.2f", (NR % 2) ? r[(NR + 1) / 2] : (r[NR / 2] + r[NR / 2 + 1]) / 2 }'
+}
+median_pair=$(median "$pair_ratios")
 read -r cut_requests cut_bytes <<<"$cut_served"
 resumed_at=$(grep -o 'resuming at byte [0-9]*' <<<"$cut_out" | awk '{ print $4 }' | paste -sd, -)
 
@@ -156,6 +160,8 @@ printf 'ratio program / curl.exe      %s (target >= 0.95: %s)\n' "$to_curl_exe" 
 if [ "$(verdict "$ceiling_share" 0.95)" = met ]; then
   printf 'ratio program / Linux curl    %s (target >= 0.95: %s)\n' "$to_linux" \
     "$(verdict "$to_linux" 0.95)"
+  printf '  each round                  median %s (%s)\n' "$(median "$round_ratios")" \
+    "${round_ratios# }"
   printf 'ratio program / recv ceiling  %s (ceiling / Linux curl %s, so the target above holds)\n' \
     "$to_ceiling" "$ceiling_share"
 else
