@@ -152,12 +152,23 @@ std::wstring GetEngineFolder() {
   return {};
 }
 
+bool ResourceBytes(HMODULE module, unsigned short id, const wchar_t* type,
+                   const void** data, DWORD* size) {
+  if (!module) module = GetModuleHandleW(nullptr);
+  HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(id), type);
+  HGLOBAL loaded = info ? LoadResource(module, info) : nullptr;
+  const void* bytes = loaded ? LockResource(loaded) : nullptr;
+  if (!bytes) return false;
+  *data = bytes;
+  *size = SizeofResource(module, info);
+  return true;
+}
+
 int ExtractResourceToFile(HMODULE module, unsigned short id, const wchar_t* type,
                           const wchar_t* path) {
-  HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(id), type);
-  if (!info) return 0;
-  HGLOBAL resource = LoadResource(module, info);
-  if (!resource) return 0;
+  const void* bytes = nullptr;
+  DWORD size = 0;
+  if (!ResourceBytes(module, id, type, &bytes, &size)) return 0;
 
   // Truncates and rewrites an existing file, through the handle that was checked to
   // be the file itself. A file that cannot be opened (locked by a process that has
@@ -165,12 +176,9 @@ int ExtractResourceToFile(HMODULE module, unsigned short id, const wchar_t* type
   LinkGuard::HeldFile file;
   if (file.Open(path, GENERIC_WRITE, 0, true) == LinkGuard::Held::kOpened &&
       SetEndOfFile(file.get())) {
-    const void* bytes = LockResource(resource);
-    const DWORD size = SizeofResource(module, info);
     DWORD written = 0;
-    if (bytes) ::WriteFile(file.get(), bytes, size, &written, nullptr);
+    ::WriteFile(file.get(), bytes, size, &written, nullptr);
   }
-  FreeResource(resource);
   return 1;
 }
 

@@ -19,6 +19,11 @@ std::wstring GetCachePath(const std::wstring& name);
 // Administrators, and checked before each use. Empty (logged) when it cannot be had
 // so.
 std::wstring GetEngineFolder();
+// The bytes of resource (type, id) of module (null: the program itself), as mapped
+// into memory for the life of the module. False when it is missing or cannot be
+// loaded.
+bool ResourceBytes(HMODULE module, unsigned short id, const wchar_t* type,
+                   const void** data, DWORD* size);
 // Writes resource (type, id) of module (null: the program itself) to path.
 // 1 when the resource was found and loaded, 0 otherwise.
 int ExtractResourceToFile(HMODULE module, unsigned short id, const wchar_t* type,

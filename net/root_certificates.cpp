@@ -9,6 +9,7 @@
 
 #include <vector>
 
+#include "app/helper.h"
 #include "app/log.h"
 
 namespace {
@@ -18,13 +19,11 @@ namespace {
 const std::vector<X509*>& BuiltInRoots() {
   static const std::vector<X509*> roots = [] {
     std::vector<X509*> parsed;
-    HMODULE module = GetModuleHandleW(nullptr);
-    HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(RootCertificates::kResourceId),
-                               MAKEINTRESOURCEW(10) /* RT_RCDATA */);
-    HGLOBAL loaded = info ? LoadResource(module, info) : nullptr;
-    const void* data = loaded ? LockResource(loaded) : nullptr;
-    const DWORD size = info ? SizeofResource(module, info) : 0;
-    if (!data || size == 0 || size > 0x7FFFFFFF) {
+    const void* data = nullptr;
+    DWORD size = 0;
+    if (!Helper::ResourceBytes(nullptr, RootCertificates::kResourceId,
+                               MAKEINTRESOURCEW(10) /* RT_RCDATA */, &data, &size) ||
+        size == 0 || size > 0x7FFFFFFF) {
       LOG_WARNING("no built-in root certificates, only the Windows store is trusted");
       return parsed;
     }

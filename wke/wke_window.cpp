@@ -43,13 +43,12 @@ HMODULE g_engineResourceModule = nullptr;
 
 // The engine resource of the program's own file, as mapped bytes.
 bool EngineResource(const unsigned char** data, DWORD* size) {
-  HRSRC info = FindResourceW(g_engineResourceModule, MAKEINTRESOURCEW(kEngineResourceId),
-                             kEngineResourceType);
-  HGLOBAL loaded = info ? LoadResource(g_engineResourceModule, info) : nullptr;
-  const void* bytes = loaded ? LockResource(loaded) : nullptr;
-  if (!bytes) return false;
+  const void* bytes = nullptr;
+  if (!Helper::ResourceBytes(g_engineResourceModule, kEngineResourceId, kEngineResourceType,
+                             &bytes, size)) {
+    return false;
+  }
   *data = static_cast<const unsigned char*>(bytes);
-  *size = SizeofResource(g_engineResourceModule, info);
   return true;
 }
 
