@@ -13,6 +13,7 @@
 #include "app/ansi_text.h"
 #include "app/helper.h"
 #include "app/log.h"
+#include "app/unique_handle.h"
 #include "net/running_downloads.h"
 
 namespace {
@@ -191,7 +192,7 @@ bool ProxyFromScript(const std::string& url, const IeProxyConfig& config, DWORD 
     job->options.autoDetectFlags = kDetectTypeDhcp | kDetectTypeDnsA;
   }
   job->options.autoLogonIfChallenged = TRUE;
-  HANDLE thread = CreateThread(nullptr, 0, RunScriptJob, job, 0, nullptr);
+  const UniqueHandle thread(CreateThread(nullptr, 0, RunScriptJob, job, 0, nullptr));
   if (!thread) {
     job->Release();
     job->Release();
@@ -203,9 +204,9 @@ bool ProxyFromScript(const std::string& url, const IeProxyConfig& config, DWORD 
   DWORD waited = WAIT_TIMEOUT;
   while (waited == WAIT_TIMEOUT && GetTickCount() - start < wait &&
          !RunningDownloads::StopRequested()) {
-    waited = WaitForSingleObject(thread, std::min<DWORD>(100, wait - (GetTickCount() - start)));
+    waited = WaitForSingleObject(thread.get(),
+                                 std::min<DWORD>(100, wait - (GetTickCount() - start)));
   }
-  CloseHandle(thread);
   bool answered = false;
   if (waited != WAIT_OBJECT_0) {
     char text[64];
