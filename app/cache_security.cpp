@@ -276,7 +276,7 @@ bool OnlyThemMayChange(PSECURITY_DESCRIPTOR descriptor, PSID user) {
          !CacheSecurity::LetsOthersWrite(hasDacl != FALSE, dacl, user);
 }
 
-// Read through a handle on the folder itself, checked to be at its own path.
+// Read only for a plain folder at its own path, never one a link leads to.
 bool FolderOnlyForThem(const std::wstring& folder, PSID user) {
   if (!LinkGuard::IsPlainFolder(folder, false)) return false;
   PSECURITY_DESCRIPTOR raw = nullptr;
