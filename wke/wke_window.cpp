@@ -116,9 +116,9 @@ void WkeWindow::Init(bool rechargeFlag) {
     return;
   }
   // Whatever may have happened to the file before: load it only when it is exactly
-  // the embedded engine, and keep writers out from
-  // the comparison until the library is loaded. A file the last start left intact is
-  // used as it is; rewriting tens of megabytes at every start only costs time.
+  // the embedded engine, and keep writers out from the comparison until the library
+  // is loaded. A file the last start left intact is used as it is; rewriting tens of
+  // megabytes at every start only costs time.
   UniqueHandle file;
   if (OpenExactEngine(nodeDllPath, engine, engineSize, &file) != EngineFile::kExact) {
     if (!Helper::ExtractResourceToFile(g_engineResourceModule, kEngineResourceId,
