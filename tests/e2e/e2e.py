@@ -392,8 +392,10 @@ class Program:
     def describe(self, count=60):
         lines = [self._decode_log(raw) for _, raw in self.out.snapshot()][-count:]
         errors = [self._decode_log(raw) for _, raw in self.err.snapshot()][-15:]
-        return ("--- stdout (last %d lines)\n%s\n--- stderr\n%s"
-                % (count, "\n".join(lines), "\n".join(errors)))
+        code = self.proc.poll()
+        state = "still running" if code is None else "ended, exit code %d" % code
+        return ("--- program %s\n--- stdout (last %d lines)\n%s\n--- stderr\n%s"
+                % (state, count, "\n".join(lines), "\n".join(errors)))
 
 
 class Watcher:
