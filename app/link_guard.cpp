@@ -89,33 +89,83 @@ std::wstring NativePath(const std::wstring& path) {
   return L"\\??\\" + path;
 }
 
-// Renames the entry a handle was opened on. The same call as the newer
-// SetFileInformationByHandle, and it is there on Windows XP too.
-bool RenameHandle(HANDLE handle, const std::wstring& target, bool replace) {
-  static const FileInformationCall set = NativeCall("NtSetInformationFile");
-  const std::wstring name = NativePath(target);
-  const size_t bytes = name.size() * sizeof(wchar_t);
-  struct RenameHead {
-    BOOLEAN replaceIfExists;
-    HANDLE rootDirectory;
-    ULONG fileNameLength;
-  };
-  std::string buffer(sizeof(RenameHead) + bytes + sizeof(wchar_t), '\0');
-  RenameHead* head = reinterpret_cast<RenameHead*>(&buffer[0]);
-  head->replaceIfExists = replace ? TRUE : FALSE;
-  head->rootDirectory = nullptr;
-  head->fileNameLength = static_cast<ULONG>(bytes);
-  memcpy(&buffer[sizeof(RenameHead)], name.data(), bytes);
-  IoStatusBlock status = {};
-  const LONG result = set ? set(handle, &status, &buffer[0], static_cast<ULONG>(buffer.size()),
-                                kFileRenameInformation)
-                          : -1;
-  if (result >= 0) return true;
+// Hands a native call's status on as the thread's last error.
+void SetErrorFromStatus(LONG status) {
   using StatusToError = ULONG(NTAPI*)(LONG status);
   static const auto toError = reinterpret_cast<StatusToError>(
       GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlNtStatusToDosError"));
-  SetLastError(toError && set ? toError(result) : ERROR_ACCESS_DENIED);
-  return false;
+  SetLastError(toError ? toError(status) : ERROR_ACCESS_DENIED);
+}
+
+// The last part of a path: what a file is called inside its folder.
+std::wstring LeafName(const std::wstring& path) {
+  const size_t separator = path.find_last_of(L"\\/");
+  return separator == std::wstring::npos ? path : path.substr(separator + 1);
+}
+
+struct CountedText {
+  USHORT length;
+  USHORT maximumLength;
+  const wchar_t* buffer;
+};
+
+struct ObjectAttributes {
+  ULONG length;
+  HANDLE rootDirectory;
+  CountedText* objectName;
+  ULONG attributes;
+  void* securityDescriptor;
+  void* securityQualityOfService;
+};
+
+constexpr ULONG kCaseInsensitive = 0x40;
+constexpr ULONG kFileOpen = 1;
+constexpr ULONG kFileCreate = 2;
+constexpr ULONG kSynchronousIo = 0x20;
+constexpr ULONG kNonDirectoryFile = 0x40;
+constexpr ULONG kOpenReparsePoint = 0x00200000;
+
+// Opens (or, with createNew, creates) the file called name inside the folder a handle
+// is held on: the folder is not looked up by its name again. Null, with the system's
+// reason as the last error, when that fails.
+HANDLE OpenInFolder(HANDLE folder, const std::wstring& name, DWORD access, DWORD share,
+                    bool createNew) {
+  using CreateFileCall = LONG(NTAPI*)(HANDLE* file, ACCESS_MASK access,
+                                      ObjectAttributes* attributes, IoStatusBlock* status,
+                                      LARGE_INTEGER* allocationSize, ULONG fileAttributes,
+                                      ULONG share, ULONG disposition, ULONG options, void* ea,
+                                      ULONG eaLength);
+  static const auto create = reinterpret_cast<CreateFileCall>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateFile"));
+  const size_t bytes = name.size() * sizeof(wchar_t);
+  if (!create || name.empty() || bytes > 0xFFFE) {
+    SetLastError(ERROR_INVALID_NAME);
+    return nullptr;
+  }
+  CountedText text = {static_cast<USHORT>(bytes), static_cast<USHORT>(bytes), name.c_str()};
+  ObjectAttributes attributes = {sizeof(attributes), folder, &text, kCaseInsensitive, nullptr,
+                                 nullptr};
+  IoStatusBlock status = {};
+  HANDLE file = nullptr;
+  const LONG result =
+      create(&file, access | SYNCHRONIZE, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL,
+             share, createNew ? kFileCreate : kFileOpen,
+             kSynchronousIo | kNonDirectoryFile | kOpenReparsePoint, nullptr, 0);
+  if (result >= 0) return file;
+  SetErrorFromStatus(result);
+  return nullptr;
+}
+
+// Opens path as the entry itself, by its name inside folder when one is held.
+// INVALID_HANDLE_VALUE, with the reason as the last error, when that fails.
+HANDLE OpenFileEntry(const std::wstring& path, HANDLE folder, DWORD access, DWORD share,
+                     bool createNew) {
+  if (folder) {
+    const HANDLE file = OpenInFolder(folder, LeafName(path), access, share, createNew);
+    return file ? file : INVALID_HANDLE_VALUE;
+  }
+  return CreateFileW(path.c_str(), access, share, nullptr, createNew ? CREATE_NEW : OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
 // Marks the entry a handle was opened on for deletion at its close. Unlike opening it
@@ -138,6 +188,34 @@ HANDLE OpenEntry(const std::wstring& path, DWORD access) {
 }  // namespace
 
 namespace LinkGuard {
+
+bool RenameEntry(HANDLE handle, const std::wstring& target, bool replace, HANDLE folder) {
+  static const FileInformationCall set = NativeCall("NtSetInformationFile");
+  if (!set) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return false;
+  }
+  // The same call as the newer SetFileInformationByHandle, and it is there on XP too.
+  const std::wstring name = folder ? target : NativePath(target);
+  const size_t bytes = name.size() * sizeof(wchar_t);
+  struct RenameHead {
+    BOOLEAN replaceIfExists;
+    HANDLE rootDirectory;
+    ULONG fileNameLength;
+  };
+  std::string buffer(sizeof(RenameHead) + bytes + sizeof(wchar_t), '\0');
+  RenameHead* head = reinterpret_cast<RenameHead*>(&buffer[0]);
+  head->replaceIfExists = replace ? TRUE : FALSE;
+  head->rootDirectory = folder;
+  head->fileNameLength = static_cast<ULONG>(bytes);
+  memcpy(&buffer[sizeof(RenameHead)], name.data(), bytes);
+  IoStatusBlock status = {};
+  const LONG result = set(handle, &status, &buffer[0], static_cast<ULONG>(buffer.size()),
+                          kFileRenameInformation);
+  if (result >= 0) return true;
+  SetErrorFromStatus(result);
+  return false;
+}
 
 bool RemoveLinkAt(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -190,7 +268,8 @@ bool RemoveLinkAt(const std::wstring& path) {
 
 bool RemoveLinkAt(const std::string& ansiPath) { return RemoveLinkAt(AnsiToWide(ansiPath)); }
 
-Held HeldFile::Open(const std::wstring& path, DWORD access, DWORD share, bool create) {
+Held HeldFile::Open(const std::wstring& path, DWORD access, DWORD share, bool create,
+                    HANDLE folder) {
   Close();
   // Where a file system follows a link whatever it is asked (as Wine does), its name
   // still says what it is.
@@ -200,17 +279,16 @@ Held HeldFile::Open(const std::wstring& path, DWORD access, DWORD share, bool cr
     return Held::kLeadsElsewhere;
   }
   for (int attempt = 0; attempt < 3 && handle_ == INVALID_HANDLE_VALUE; ++attempt) {
-    handle_ = CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING,
-                          FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    handle_ = OpenFileEntry(path, folder, access, share, false);
     if (handle_ != INVALID_HANDLE_VALUE) break;
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND) return Held::kFailed;
     if (!create) return Held::kMissing;
     // A new file only: an entry that appeared meanwhile (a dangling link) is not
     // created through.
-    handle_ = CreateFileW(path.c_str(), access, share, nullptr, CREATE_NEW,
-                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle_ == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
+    handle_ = OpenFileEntry(path, folder, access, share, true);
+    if (handle_ == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
+        GetLastError() != ERROR_ALREADY_EXISTS) {
       return Held::kFailed;
     }
   }
@@ -228,8 +306,8 @@ Held HeldFile::Open(const std::wstring& path, DWORD access, DWORD share, bool cr
   return Held::kOpened;
 }
 
-bool HeldFile::RenameTo(const std::wstring& target, bool replace) {
-  return handle_ != INVALID_HANDLE_VALUE && RenameHandle(handle_, target, replace);
+bool HeldFile::RenameTo(const std::wstring& target, bool replace, HANDLE folder) {
+  return handle_ != INVALID_HANDLE_VALUE && RenameEntry(handle_, target, replace, folder);
 }
 
 bool HeldFile::Delete() { return handle_ != INVALID_HANDLE_VALUE && DeleteOnClose(handle_); }
@@ -243,6 +321,34 @@ HANDLE HeldFile::Release() {
 void HeldFile::Close() {
   if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
   handle_ = INVALID_HANDLE_VALUE;
+}
+
+bool HeldFolder::Open(const std::wstring& path, bool create) {
+  Close();
+  if (!IsPlainFolder(path, create)) return false;
+  // No delete sharing: from here on the folder cannot be renamed, removed or swapped.
+  const HANDLE folder = CreateFileW(
+      path.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return false;
+  // Checked again through the held handle: what was checked by name may have been
+  // swapped before the handle was taken.
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (!GetFileInformationByHandle(folder, &information) ||
+      !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || LeadsElsewhere(folder, path)) {
+    CloseHandle(folder);
+    return false;
+  }
+  handle_ = folder;
+  path_ = path;
+  return true;
+}
+
+void HeldFolder::Close() {
+  if (handle_) CloseHandle(handle_);
+  handle_ = nullptr;
+  path_.clear();
 }
 
 bool IsPlainFolder(const std::wstring& path, bool create) {

@@ -26,13 +26,17 @@ class HeldFile {
 
   // Opens path with access and share. With create, a missing file is made new (never
   // through something already there, a dangling link included). Renaming and
-  // deleting need DELETE among access.
-  Held Open(const std::wstring& path, DWORD access, DWORD share, bool create);
+  // deleting need DELETE among access. With folder (a HeldFolder's handle on the
+  // folder path lies in), the file is opened by its name relative to that folder, so
+  // it is the held folder's own whatever happens to the names above it.
+  Held Open(const std::wstring& path, DWORD access, DWORD share, bool create,
+            HANDLE folder = nullptr);
   HANDLE get() const { return handle_; }
   // Hands the handle to the caller, who closes it.
   HANDLE Release();
-  // Gives the held file the name target, over a file there when replace is set.
-  bool RenameTo(const std::wstring& target, bool replace);
+  // Gives the held file the name target, over a file there when replace is set. With
+  // folder (a HeldFolder's handle), target is a bare name inside that folder.
+  bool RenameTo(const std::wstring& target, bool replace, HANDLE folder = nullptr);
   // Removes the held file; it is gone once the handle is closed.
   bool Delete();
   void Close();
@@ -40,6 +44,35 @@ class HeldFile {
  private:
   HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
+
+// A folder held open from its check on. As the handle shares no deletion, nobody can
+// rename, remove or replace the folder (a junction swapped in, say) while it is held:
+// files opened, created and renamed relative to it land in this very folder.
+class HeldFolder {
+ public:
+  HeldFolder() = default;
+  ~HeldFolder() { Close(); }
+  HeldFolder(const HeldFolder&) = delete;
+  HeldFolder& operator=(const HeldFolder&) = delete;
+
+  // Holds path when it is a folder of its own (see IsPlainFolder), created first when
+  // missing and create is set. False when it is not, or cannot be held.
+  bool Open(const std::wstring& path, bool create);
+  HANDLE get() const { return handle_; }
+  const std::wstring& path() const { return path_; }
+  // <folder>\name.
+  std::wstring PathOf(const std::wstring& name) const { return path_ + L"\\" + name; }
+  void Close();
+
+ private:
+  HANDLE handle_ = nullptr;
+  std::wstring path_;
+};
+
+// Renames the entry handle was opened on. With folder (a held folder's handle) target
+// is a bare name inside it; otherwise a full path. False with the system's reason as
+// the thread's last error.
+bool RenameEntry(HANDLE handle, const std::wstring& target, bool replace, HANDLE folder = nullptr);
 
 // True when the entry handle was opened as leads elsewhere than the entry at path
 // itself: a reparse point, a file with other names too (a hard link), or a handle the
