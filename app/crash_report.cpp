@@ -61,31 +61,30 @@ WriteDumpFunction LoadDumpWriter() {
   return reinterpret_cast<WriteDumpFunction>(GetProcAddress(dbghelp, "MiniDumpWriteDump"));
 }
 
-// 0 when the dump is written, else the reason.
-DWORD WriteDump(const wchar_t* path) {
+// 0 when the dump is written, else the reason. The file is created by its name inside
+// the held crash folder, never through a link someone left in its place.
+DWORD WriteDump(const LinkGuard::HeldFolder& folder, const wchar_t* path) {
   if (!g_crash.writeDump) return ERROR_PROC_NOT_FOUND;
-  // A new file only: never one made through a link someone left in its place.
-  UniqueHandle file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) return GetLastError();
+  LinkGuard::HeldFile file;
+  if (file.Open(path, GENERIC_WRITE | DELETE, 0, true, folder.get()) != LinkGuard::Held::kOpened) {
+    return GetLastError() ? GetLastError() : ERROR_CANT_ACCESS_FILE;
+  }
   MINIDUMP_EXCEPTION_INFORMATION exception = {};
   exception.ThreadId = g_crash.faultingThreadId;
   exception.ExceptionPointers = g_crash.exception;
   exception.ClientPointers = FALSE;
   const HANDLE process = GetCurrentProcess();
   const DWORD processId = GetCurrentProcessId();
-  bool written = g_crash.writeDump(process, processId, file.get(), kDumpType, &exception,
-                                   nullptr, nullptr) != FALSE;
-  if (!written) {
+  bool written = false;
+  for (const MINIDUMP_TYPE type : {kDumpType, MiniDumpNormal}) {
     SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN);
     SetEndOfFile(file.get());
-    written = g_crash.writeDump(process, processId, file.get(), MiniDumpNormal, &exception,
-                                nullptr, nullptr) != FALSE;
+    written = g_crash.writeDump(process, processId, file.get(), type, &exception, nullptr,
+                                nullptr) != FALSE;
+    if (written) return 0;
   }
-  if (written) return 0;
   const DWORD error = GetLastError();
-  file.reset();
-  DeleteFileW(path);
+  file.Delete();
   return error ? error : ERROR_WRITE_FAULT;
 }
 
@@ -118,8 +117,10 @@ void ReportCrash() {
     _snwprintf(path, 1099, L"%s\\brindlex-%04u%02u%02u-%02u%02u%02u-%lu.dmp", g_crash.folder,
                now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
                GetCurrentProcessId());
-    // Created with the cache directory's security; a link swapped in is refused.
-    error = LinkGuard::IsPlainFolder(g_crash.folder, true) ? WriteDump(path) : ERROR_CANT_ACCESS_FILE;
+    // Created with the cache directory's security and held until the dump is written: a
+    // link swapped in before the check is refused, and none can be swapped in after it.
+    LinkGuard::HeldFolder folder;
+    error = folder.Open(g_crash.folder, true) ? WriteDump(folder, path) : ERROR_CANT_ACCESS_FILE;
     if (error == 0) PruneCrashReports(g_crash.folder, kCrashReportsKept, path);
   }
   const std::string pathText = WideToAnsi(path);

@@ -16,10 +16,16 @@ void TranslateLineEnds(const char* text, size_t size, std::string* out) {
   }
 }
 
-unsigned long long SizeOnDisk(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data = {};
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
-  return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+// The size of a file in the held folder, 0 when there is none.
+unsigned long long SizeOnDisk(const std::wstring& path, HANDLE folder) {
+  LinkGuard::HeldFile file;
+  LARGE_INTEGER size = {};
+  if (file.Open(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                false, folder) != LinkGuard::Held::kOpened ||
+      !GetFileSizeEx(file.get(), &size)) {
+    return 0;
+  }
+  return static_cast<unsigned long long>(size.QuadPart);
 }
 
 }  // namespace
@@ -27,8 +33,12 @@ unsigned long long SizeOnDisk(const std::wstring& path) {
 LogFile::~LogFile() { Close(); }
 
 std::wstring LogFile::PathOf(const std::wstring& folder, int generation) {
-  if (generation == 0) return folder + L"\\brindlex.log";
-  return folder + L"\\brindlex." + std::to_wstring(generation) + L".log";
+  return folder + L"\\" + NameOf(generation);
+}
+
+std::wstring LogFile::NameOf(int generation) {
+  if (generation == 0) return L"brindlex.log";
+  return L"brindlex." + std::to_wstring(generation) + L".log";
 }
 
 bool LogFile::Open(const std::wstring& folder, const std::string& firstLine) {
@@ -36,13 +46,12 @@ bool LogFile::Open(const std::wstring& folder, const std::string& firstLine) {
   Close();
   // Created when missing, with the cache directory's security; a link in its place
   // would have the elevated program write wherever it leads.
-  if (folder.empty() || !LinkGuard::IsPlainFolder(folder, true)) return false;
-  folder_ = folder;
+  if (folder.empty() || !folder_.Open(folder, true)) return false;
   const std::string line = firstLine + "\n";
   // A start's lines stay together: its first line begins a new file rather than
   // pass the limit at the end of the old one.
   TranslateLineEnds(line.data(), line.size(), &translated_);
-  if (SizeOnDisk(PathOf(folder_, 0)) + translated_.size() > kLogFileLimit) Rotate();
+  if (SizeOnDisk(PathOf(folder, 0), folder_.get()) + translated_.size() > kLogFileLimit) Rotate();
   if (!OpenCurrent()) return false;
   Append(line.data(), line.size());
   return true;
@@ -70,8 +79,9 @@ void LogFile::Append(const char* text, size_t size) {
 
 bool LogFile::OpenCurrent() {
   LinkGuard::HeldFile held;
-  if (held.Open(PathOf(folder_, 0), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                true) != LinkGuard::Held::kOpened) {
+  if (held.Open(PathOf(folder_.path(), 0), FILE_APPEND_DATA,
+                FILE_SHARE_READ | FILE_SHARE_DELETE, true,
+                folder_.get()) != LinkGuard::Held::kOpened) {
     return false;
   }
   file_ = held.Release();  // the checked handle is the one written through
@@ -89,10 +99,10 @@ bool LogFile::Rotate() {
   for (int generation = kLogFileGenerations - 1; generation >= 0; --generation) {
     LinkGuard::HeldFile held;
     const bool moved =
-        held.Open(PathOf(folder_, generation), DELETE,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  false) == LinkGuard::Held::kOpened &&
-        held.RenameTo(PathOf(folder_, generation + 1), true);
+        held.Open(PathOf(folder_.path(), generation), DELETE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, false,
+                  folder_.get()) == LinkGuard::Held::kOpened &&
+        held.RenameTo(NameOf(generation + 1), true, folder_.get());
     if (generation == 0) return moved;
   }
   return false;

@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "app/link_guard.h"
+
 constexpr unsigned long long kLogFileLimit = 1024 * 1024;
 constexpr int kLogFileGenerations = 3;
 
@@ -20,9 +22,10 @@ class LogFile {
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;
 
-  // Creates folder if needed, rotates a file that firstLine would take past the
-  // limit, opens brindlex.log for appending (others may read and delete it meanwhile)
-  // and writes firstLine plus a line end. False when the file cannot be had.
+  // Creates folder if needed and holds it for as long as the log is open, rotates a
+  // file that firstLine would take past the limit, opens brindlex.log for appending
+  // (others may read and delete it meanwhile) and writes firstLine plus a line end.
+  // False when the file cannot be had.
   bool Open(const std::wstring& folder, const std::string& firstLine);
   void Close();
   bool IsOpen() const { return file_ != INVALID_HANDLE_VALUE; }
@@ -33,13 +36,17 @@ class LogFile {
 
   // <folder>\brindlex.log, or <folder>\brindlex.<generation>.log.
   static std::wstring PathOf(const std::wstring& folder, int generation);
+  // The file name alone.
+  static std::wstring NameOf(int generation);
 
  private:
   bool OpenCurrent();
   bool Rotate();
 
   HANDLE file_ = INVALID_HANDLE_VALUE;
-  std::wstring folder_;
+  // Every file is opened and renamed by its name inside this folder, so a folder
+  // swapped for a link after the check is never written through.
+  LinkGuard::HeldFolder folder_;
   unsigned long long size_ = 0;
   // After a failed rotation (an old file held open by someone), the next attempt
   // waits until this size.
