@@ -10,13 +10,19 @@
 #include "app/link_guard.h"
 #include "app/log.h"
 #include "store/atomic_file.h"
-#include "sys/file_helper.h"
 
 namespace {
 
 using Json = nlohmann::json;
 
 constexpr int kAsideNameAttempts = 100;
+// A store is a few kilobytes; a file far larger was not written by this program, and
+// reading it whole could take more memory than a 32-bit process has.
+constexpr long long kLargestStoreBytes = 64 * 1024 * 1024;
+// Saving serialises by recursion: deeper nesting than this would overflow the stack.
+constexpr size_t kDeepestNesting = 512;
+// How much of a file that does not parse the error line shows.
+constexpr size_t kShownBytes = 200;
 
 std::string DumpStrict(const Json& value) {
   return value.dump(-1, ' ', false, Json::error_handler_t::strict);
@@ -25,6 +31,68 @@ std::string DumpStrict(const Json& value) {
 // Text as UTF-8, reading it as UTF-8 when it is well-formed UTF-8 with a non-ASCII
 // byte and as ANSI otherwise (so characters outside the code page are lost).
 std::string NormaliseToUtf8(const std::string& text) { return AnsiText(text).ToUtf8(); }
+
+// How deep arrays and objects nest in JSON text (strings skipped); counting stops once
+// past limit.
+size_t NestingDepth(const std::string& text, size_t limit) {
+  size_t depth = 0;
+  bool inString = false;
+  bool escaped = false;
+  for (const char c : text) {
+    if (inString) {
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > limit) break;
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return depth;
+}
+
+enum class StoreFile { kRead, kMissing, kElsewhere, kTooLarge, kUnreadable };
+
+// Reads the store's file through the handle it was checked with: never a link or a
+// file that has other names, and never more than a store may hold.
+StoreFile ReadStoreFile(const std::string& path, std::string* bytes, long long* size) {
+  LinkGuard::HeldFile file;
+  switch (file.Open(AnsiToWide(path), GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, false)) {
+    case LinkGuard::Held::kOpened:
+      break;
+    case LinkGuard::Held::kMissing:
+      return StoreFile::kMissing;
+    case LinkGuard::Held::kLeadsElsewhere:
+      return StoreFile::kElsewhere;
+    case LinkGuard::Held::kFailed:
+      return StoreFile::kUnreadable;
+  }
+  LARGE_INTEGER length = {};
+  if (!GetFileSizeEx(file.get(), &length)) return StoreFile::kUnreadable;
+  *size = length.QuadPart;
+  if (length.QuadPart > kLargestStoreBytes) return StoreFile::kTooLarge;
+  bytes->assign(static_cast<size_t>(length.QuadPart), '\0');
+  size_t done = 0;
+  while (done < bytes->size()) {
+    DWORD got = 0;
+    if (!::ReadFile(file.get(), &(*bytes)[done], static_cast<DWORD>(bytes->size() - done), &got,
+                    nullptr)) {
+      return StoreFile::kUnreadable;
+    }
+    if (got == 0) break;  // shorter than it was a moment ago
+    done += got;
+  }
+  bytes->resize(done);
+  return StoreFile::kRead;
+}
 
 }  // namespace
 
@@ -46,17 +114,46 @@ std::string CacheConfigData::FilePath() const {
 void CacheConfigData::Load() {
   const std::string path = FilePath();
   if (path.empty()) return;
-  const std::string bytes = FileHelper::ReadFile(path);
-  if (bytes.empty()) {
-    // A file with content that cannot be read now (held by another process) must not
-    // be lost to the next save.
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) &&
-        !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-        (data.nFileSizeLow || data.nFileSizeHigh)) {
-      LOG_ERROR("%s could not be read; the store starts empty", path.c_str());
+  std::string bytes;
+  long long size = 0;
+  switch (ReadStoreFile(path, &bytes, &size)) {
+    case StoreFile::kRead:
+    case StoreFile::kMissing:
+      break;
+    case StoreFile::kElsewhere:
+      // Someone else's file behind a link: neither read nor moved; the next save
+      // replaces the entry itself.
+      SetLastError(0);
+      LOG_ERROR("%s is a link or has other names; it is not read and the store starts empty",
+                path.c_str());
+      return;
+    case StoreFile::kTooLarge:
+      SetLastError(0);
+      LOG_ERROR("%s holds %lld bytes, more than a store may (%lld); it is not read and is kept "
+                "aside before the next save",
+                path.c_str(), size, kLargestStoreBytes);
       keepFileAside_ = true;
+      return;
+    case StoreFile::kUnreadable: {
+      // A file with content that cannot be read now (held by another process) must not
+      // be lost to the next save.
+      WIN32_FILE_ATTRIBUTE_DATA data;
+      if (GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) &&
+          !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+          (data.nFileSizeLow || data.nFileSizeHigh)) {
+        LOG_ERROR("%s could not be read; the store starts empty", path.c_str());
+        keepFileAside_ = true;
+      }
+      return;
     }
+  }
+  if (bytes.empty()) return;
+  if (NestingDepth(bytes, kDeepestNesting) > kDeepestNesting) {
+    SetLastError(0);
+    LOG_ERROR("%s nests arrays or objects more than %u deep; it is not read and is kept aside "
+              "before the next save",
+              path.c_str(), static_cast<unsigned>(kDeepestNesting));
+    keepFileAside_ = true;
     return;
   }
   Json parsed;
@@ -64,7 +161,8 @@ void CacheConfigData::Load() {
     parsed = Json::parse(bytes, nullptr, true, false);
   } catch (const std::exception& e) {
     SetLastError(0);  // no system call failed; keep a stale code out of the line
-    LOG_ERROR("json文件解析失败, data: %s, error: %s", bytes.c_str(), e.what());
+    LOG_ERROR("json文件解析失败, data: %s, error: %s", bytes.substr(0, kShownBytes).c_str(),
+              e.what());
     keepFileAside_ = true;
     return;
   }
@@ -155,27 +253,36 @@ bool CacheConfigData::Serialise(std::string& text) const {
 }
 
 bool CacheConfigData::KeepUnreadableFileAside(const std::string& path) {
-  for (int n = 0; n < kAsideNameAttempts; ++n) {
-    char suffix[32];
-    if (n == 0) {
-      snprintf(suffix, sizeof suffix, ".unreadable");
-    } else {
-      snprintf(suffix, sizeof suffix, ".unreadable.%d", n);
-    }
-    const std::string aside = path + suffix;
-    if (CopyFileA(path.c_str(), aside.c_str(), TRUE)) {
-      SetLastError(0);
-      LOG_WARNING("unreadable %s kept as %s before saving over it", path.c_str(), aside.c_str());
-      keepFileAside_ = false;
-      return true;
-    }
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+  // Renamed, not copied: a file too large to read is too large to copy as well.
+  LinkGuard::HeldFile file;
+  switch (file.Open(AnsiToWide(path), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    false)) {
+    case LinkGuard::Held::kMissing:
       // Gone since it was read: nothing left to keep.
       keepFileAside_ = false;
       return true;
-    }
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    case LinkGuard::Held::kOpened:
+      for (int n = 0; n < kAsideNameAttempts; ++n) {
+        char suffix[32];
+        if (n == 0) {
+          snprintf(suffix, sizeof suffix, ".unreadable");
+        } else {
+          snprintf(suffix, sizeof suffix, ".unreadable.%d", n);
+        }
+        const std::string aside = path + suffix;
+        if (file.RenameTo(AnsiToWide(aside), false)) {
+          SetLastError(0);
+          LOG_WARNING("unreadable %s kept as %s before saving over it", path.c_str(),
+                      aside.c_str());
+          keepFileAside_ = false;
+          return true;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+      }
+      break;
+    default:
+      break;
   }
   LOG_ERROR("unreadable %s could not be kept aside; not saving over it", path.c_str());
   return false;

@@ -191,6 +191,75 @@ TEST_F(CacheConfigDataTest, FileThatCannotBeReadIsKeptAsideBeforeTheFirstSave) {
   EXPECT_EQ(OnDisk(), R"({"new":"1","old":null})");
 }
 
+// What the store must not read: a file with another name elsewhere (its content is
+// neither returned nor logged, and never written through), a file too large to read
+// whole, and nesting so deep that saving it would overflow the stack.
+TEST_F(CacheConfigDataTest, LinkedHugeAndDeepFilesAreNotReadAndTheStoreStartsEmpty) {
+  test_support::TempDir elsewhere;
+  const std::wstring secret = elsewhere.File(L"secret.json");
+  ASSERT_TRUE(WriteBytes(secret, R"({"a":"secret-value"})"));
+  ASSERT_TRUE(CreateHardLinkW(File().c_str(), secret.c_str(), nullptr)) << GetLastError();
+  {
+    CacheConfigData store(AnsiFile());
+    test_support::StdoutCapture log;
+    EXPECT_EQ(store.GetData("a"), "");
+    const std::string text = log.Text();
+    EXPECT_NE(text.find(AnsiFile() + " is a link or has other names"), std::string::npos) << text;
+    EXPECT_EQ(text.find("secret-value"), std::string::npos) << text;
+    ASSERT_TRUE(store.SetData("b", "1"));
+  }
+  EXPECT_EQ(ReadBytes(secret), R"({"a":"secret-value"})");
+  EXPECT_EQ(OnDisk(), R"({"a":null,"b":"1"})");
+
+  // 3 GiB, sparse: reading it whole would take more memory than the process has.
+  ASSERT_TRUE(DeleteFileW(File().c_str()));
+  {
+    HANDLE file = CreateFileW(File().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER end;
+    end.QuadPart = 3LL << 30;
+    EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file));
+    CloseHandle(file);
+    CacheConfigData store(AnsiFile());
+    test_support::StdoutCapture log;
+    EXPECT_EQ(store.GetData("a"), "");
+    EXPECT_NE(log.Text().find("holds 3221225472 bytes, more than a store may"), std::string::npos)
+        << log.Text();
+    ASSERT_TRUE(store.SetData("b", "1"));
+    WIN32_FILE_ATTRIBUTE_DATA aside = {};
+    ASSERT_TRUE(GetFileAttributesExW(folder.File(L"config.data.unreadable").c_str(),
+                                     GetFileExInfoStandard, &aside));
+    EXPECT_EQ(aside.nFileSizeHigh, 0u);
+    EXPECT_EQ(aside.nFileSizeLow, 3u << 30) << "renamed aside, not copied";
+    EXPECT_EQ(OnDisk(), R"({"a":null,"b":"1"})");
+  }
+
+  // 512 levels are read; 300,000 are kept aside unread, and the save after them works.
+  for (const size_t depth : {size_t{512}, size_t{300000}}) {
+    SCOPED_TRACE(depth);
+    const std::string nested = std::string(depth, '[') + std::string(depth, ']');
+    PutOnDisk(R"({"a":)" + nested + "}");
+    DeleteFileW(folder.File(L"config.data.unreadable").c_str());
+    CacheConfigData store(AnsiFile());
+    EXPECT_EQ(store.GetData("b"), "");
+    ASSERT_TRUE(store.SetData("c", "1"));
+    if (depth == 512) {
+      EXPECT_EQ(OnDisk(), R"({"a":)" + nested + R"(,"b":null,"c":"1"})");
+    } else {
+      EXPECT_EQ(OnDisk(), R"({"b":null,"c":"1"})");
+      EXPECT_EQ(ReadBytes(folder.File(L"config.data.unreadable")).size(), nested.size() + 6);
+    }
+  }
+
+  // A file that does not parse shows its first 200 bytes in the error line, no more.
+  PutOnDisk("{" + std::string(300, 'x'));
+  CacheConfigData garbled(AnsiFile());
+  test_support::StdoutCapture log;
+  EXPECT_EQ(garbled.GetData("a"), "");
+  EXPECT_NE(log.Text().find(", data: {" + std::string(199, 'x') + ", error: "), std::string::npos)
+      << log.Text();
+}
+
 TEST_F(CacheConfigDataTest, EmptyFileIsAMissingStore) {
   PutOnDisk("");
   CacheConfigData store(AnsiFile());
