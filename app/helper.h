@@ -43,5 +43,13 @@ std::wstring GetModuleFilePath(HMODULE module);
 // Loads name from the system folder only, never a copy that lies beside the program
 // or in the current folder; null when it is not there. Kept loaded for good.
 HMODULE LoadSystemLibrary(const wchar_t* name);
+// From here on, DLLs loaded by name are looked for in the system folder only, never in
+// the current folder or on PATH, which other accounts may write: where Windows offers
+// that (Windows 8 and later, Vista and 7 with update KB2533623). Elsewhere at least
+// the current folder is dropped from the search. Called first thing at start.
+void RestrictDllSearch();
+// Loads the DLL at path, its own imports looked for beside it and in the system folder
+// only, where Windows can be told so.
+HMODULE LoadLibraryFromFolder(const wchar_t* path);
 
 }  // namespace Helper

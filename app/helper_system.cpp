@@ -13,6 +13,9 @@ namespace {
 constexpr size_t kUninstallValueBufferSize = 1024;
 // Longest path Windows can hand out, terminator included.
 constexpr DWORD kLongestPath = 32768;
+// LoadLibraryEx's search flags, beyond XP's headers.
+constexpr DWORD kSearchDllLoadDir = 0x00000100;
+constexpr DWORD kSearchSystem32 = 0x00000800;
 
 }  // namespace
 
@@ -74,6 +77,27 @@ HMODULE LoadSystemLibrary(const wchar_t* name) {
   if (length == 0 || length + 1 + wcslen(name) >= MAX_PATH) return nullptr;
   wcscat(path, L"\\");
   wcscat(path, name);
+  return LoadLibraryW(path);
+}
+
+void RestrictDllSearch() {
+  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  using SetDefaultDirectories = BOOL(WINAPI*)(DWORD flags);
+  const auto setDefault = reinterpret_cast<SetDefaultDirectories>(
+      GetProcAddress(kernel, "SetDefaultDllDirectories"));
+  if (setDefault && setDefault(kSearchSystem32)) return;
+  using SetDirectory = BOOL(WINAPI*)(const wchar_t* folder);
+  const auto setDirectory =
+      reinterpret_cast<SetDirectory>(GetProcAddress(kernel, "SetDllDirectoryW"));
+  // An empty text takes the current folder out of the search order (XP SP1 and later).
+  if (setDirectory) setDirectory(L"");
+}
+
+HMODULE LoadLibraryFromFolder(const wchar_t* path) {
+  // The search flags came with SetDefaultDllDirectories; without it they are refused.
+  if (GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")) {
+    return LoadLibraryExW(path, nullptr, kSearchDllLoadDir | kSearchSystem32);
+  }
   return LoadLibraryW(path);
 }
 

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "app/helper.h"
 #include "app/service_url.h"
 #include "app/support_files.h"
 #include "net/running_downloads.h"
@@ -34,6 +35,9 @@ int EngineMissing() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int) {
+  // Before anything loads a DLL by name: the current folder (a download folder, say)
+  // and PATH may hold files other accounts put there.
+  Helper::RestrictDllSearch();
   // Held for the whole life of the process; its exit releases it.
   HANDLE mutex = CreateMutexW(nullptr, TRUE, kSingleInstanceMutexName);
   if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {

@@ -1,5 +1,6 @@
 #include "wke/wke_api.h"
 
+#include "app/helper.h"
 #include "app/log.h"
 #include "wke/modal_box.h"
 
@@ -38,7 +39,9 @@ T ZeroOf() {
   if (auto fn = Entry<name##_fn>(WkeApi.name, #name)) fn(__VA_ARGS__)
 
 int LoadWkeApi(const wkeSettings* settings) {
-  HMODULE library = LoadLibraryW(g_wkeEnginePath ? g_wkeEnginePath : L"");
+  // What the engine imports is looked for beside it (a folder only administrators may
+  // change) and in the system folder, never elsewhere.
+  HMODULE library = Helper::LoadLibraryFromFolder(g_wkeEnginePath ? g_wkeEnginePath : L"");
   if (!library) return 0;
   // The engine stays loaded for the life of the process; its handle is never freed.
   using InitializeFn = void(__cdecl*)(const wkeSettings*);
