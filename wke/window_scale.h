@@ -12,8 +12,9 @@ namespace WindowScale {
 // Zooms the view for a monitor of dpi.
 void ApplyZoom(wkeWebView webView, UINT dpi);
 // From now on, when Windows moves the view's window to a monitor of another DPI, the
-// window takes the rectangle Windows suggests and the view the zoom of the new DPI.
-// One window at a time; false when the window could not be followed.
-bool FollowDpiChanges(wkeWebView webView, HWND hwnd);
+// window keeps its centre and takes width x height (pixels at 96 DPI) at the new DPI,
+// and the view the zoom of the new DPI. One window at a time; false when the window
+// could not be followed.
+bool FollowDpiChanges(wkeWebView webView, HWND hwnd, int width, int height);
 
 }  // namespace WindowScale

@@ -190,7 +190,7 @@ void WkeWindow::Create(HINSTANCE hInstance, unsigned short width, unsigned short
   wkeMoveToCenter(webView);
 
   HWND hwnd = wkeGetHostHWND(webView);
-  if (!WindowScale::FollowDpiChanges(webView, hwnd)) {
+  if (!WindowScale::FollowDpiChanges(webView, hwnd, width, height)) {
     LOG_WARNING("the window will not follow moves to monitors of another DPI");
   }
   HICON icon = LoadIconW(hInstance, MAKEINTRESOURCEW(kIconResourceId));

@@ -118,7 +118,7 @@ def _(t):
     warm_calls = p.wait_console("warm", timeout=180)
     # Another process posts the work messages with garbage for payloads.
     code, out = t.probe("post", "Brindlex")
-    t.eq((code, out.strip()), (0, "post: 6 posted"), "foreign posts")
+    t.eq((code, out.strip()), (0, "post: 7 posted"), "foreign posts")
     before, before_readings = settled_private_bytes(t)
     drop_marker(t, "go1")
     campaign_calls = p.wait_console("campaignCalls", timeout=400)
@@ -128,6 +128,7 @@ def _(t):
     t.eq(len(p.log_matching(r"^\[warning .*message 202[567] with a payload this program did "
                             r"not post \(0x4[13]4[13]4[13]40\) dropped$")), 6,
          "dropped foreign posts")
+    t.check(p.log_has(r"^\[info .*window moved to a monitor of 144 dpi$"), "foreign DPI change")
     drop_marker(t, "go2")
     try:
         p.wait_exit(60)

@@ -173,18 +173,26 @@ TEST_F(StandIn, WebWindowIsARealBorderlessWindowOfTheGivenSize) {
 }
 
 // Windows sends WM_DPICHANGED when a per-monitor aware window moves to a monitor of
-// another DPI; Wine never does, so it is sent here as Windows would.
-TEST_F(StandIn, ProgramWindowTakesTheSuggestedRectangleAndZoomOnADpiChange) {
+// another DPI; Wine never does, so it is sent here as another process could post it:
+// with an lParam that points nowhere, and with a DPI no monitor has.
+TEST_F(StandIn, ProgramWindowKeepsItsCentreAndTakesTheZoomOfANewDpi) {
   HWND hwnd = wkeGetHostHWND(view_);
-  ASSERT_TRUE(WindowScale::FollowDpiChanges(view_, hwnd));
-  RECT suggested = {40, 30, 40 + 480, 30 + 360};
-  const LPARAM rect = reinterpret_cast<LPARAM>(&suggested);
-  EXPECT_EQ(SendMessageW(hwnd, 0x02E0, MAKEWPARAM(144, 144), rect), 0);
+  ASSERT_TRUE(WindowScale::FollowDpiChanges(view_, hwnd, 320, 240));
+  RECT before = {};
+  GetWindowRect(hwnd, &before);
+  EXPECT_EQ(SendMessageW(hwnd, 0x02E0, MAKEWPARAM(144, 144), 0x42424242), 0);
   RECT now = {};
   GetWindowRect(hwnd, &now);
-  EXPECT_TRUE(EqualRect(&now, &suggested));
+  EXPECT_EQ(now.right - now.left, 480);
+  EXPECT_EQ(now.bottom - now.top, 360);
+  EXPECT_NEAR((now.left + now.right) / 2, (before.left + before.right) / 2, 1);
+  EXPECT_NEAR((now.top + now.bottom) / 2, (before.top + before.bottom) / 2, 1);
   EXPECT_EQ(Text(wkeRunJS(view_, "innerWidth + 'x' + innerHeight + '@' + devicePixelRatio")),
             "320x240@1.5");
+  EXPECT_EQ(SendMessageW(hwnd, 0x02E0, MAKEWPARAM(0, 0), 0), 0);
+  RECT after = {};
+  GetWindowRect(hwnd, &after);
+  EXPECT_TRUE(EqualRect(&after, &now));
   // Every other message still reaches the engine's own window procedure.
   wkeSetWindowTitleW(view_, L"followed");
   wchar_t title[16] = {};

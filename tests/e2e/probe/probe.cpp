@@ -20,7 +20,8 @@
 //   probe status <command line>     like run, then print "exit <whole exit code>" (Wine
 //                                   hands on only its low byte)
 //   probe post <title>              post the program's work messages (2025-2027) with
-//                                   garbage payloads to the window and to its thread
+//                                   garbage payloads to the window and to its thread, and
+//                                   WM_DPICHANGED with a pointer to nowhere
 //   probe crash <exe name>          start a thread at an invalid address in the running
 //                                   process of that file, print "thread <id>", wait for
 //                                   the process to end and print its exit code as status
@@ -175,6 +176,7 @@ int Post(const wchar_t* title) {
     posted += PostMessageW(found.main, message, 0x41414140, 0x42424242) ? 1 : 0;
     posted += PostThreadMessageW(thread, message, 0x43434340, 0) ? 1 : 0;
   }
+  posted += PostMessageW(found.main, 0x02E0, MAKEWPARAM(144, 144), 0x42424242) ? 1 : 0;
   Emit("post: " + std::to_string(posted) + " posted");
   return 0;
 }
