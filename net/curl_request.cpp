@@ -44,13 +44,13 @@ struct Transfer {
   PartFile* part = nullptr;
   const char* url = "";
   ReplyHeaders reply;
-  long long askedFrom = 0;      // the first byte this attempt asked for (Range)
-  std::string validator;        // of the entity being saved; sent as If-Range
-  long long entityLength = -1;  // the complete length, once a reply announced it
-  long long bodyBase = 0;       // where in the entity this reply's body begins
-  bool saving = false;          // this reply's body goes to the part file
-  bool started = false;         // a 2xx reply began: a cut is worth resuming
-  bool mismatch = false;        // a 206 for other bytes or another entity
+  long long askedFrom = 0;         // the first byte this attempt asked for (Range)
+  std::string validator;           // strong, of the entity being saved; sent as If-Range
+  long long entityLength = -1;     // the complete length, once a reply announced it
+  long long bodyBase = 0;          // where in the entity this reply's body begins
+  bool saving = false;             // this reply's body goes to the part file
+  bool started = false;            // a 2xx reply began: a cut is worth resuming
+  const char* mismatch = nullptr;  // why a 206 was not the rest of the part file
 };
 
 // Decides, once a reply's headers are in, whether its body is the file's and where
@@ -64,12 +64,18 @@ size_t TakeHeaderLine(char* line, size_t size, size_t count, void* user) {
   transfer->saving = false;
   if (reply.status() < 200 || reply.status() > 299) return length;
   if (reply.status() == 206) {
-    const bool sameEntity = transfer->validator.empty() || reply.validator().empty() ||
-                            reply.validator() == transfer->validator;
-    if (transfer->askedFrom == 0 || reply.rangeFirst() != transfer->askedFrom || !sameEntity) {
-      transfer->mismatch = true;
-      return 0;  // ends this attempt; the next one starts over
+    // Only the same bytes of the same version may follow the part file: a range that
+    // does not repeat its strong validator may be of a file that changed meanwhile.
+    if (transfer->askedFrom == 0) {
+      transfer->mismatch = "a range that was not asked for";
+    } else if (reply.rangeFirst() != transfer->askedFrom) {
+      transfer->mismatch = "a range from another byte";
+    } else if (reply.validator().empty()) {
+      transfer->mismatch = "a range without a strong validator";
+    } else if (reply.validator() != transfer->validator) {
+      transfer->mismatch = "a range of another version";
     }
+    if (transfer->mismatch) return 0;  // ends this attempt; the next one starts over
     if (reply.rangeComplete() >= 0) {
       transfer->entityLength = reply.rangeComplete();
     } else if (reply.contentLength() >= 0) {
@@ -169,13 +175,15 @@ HeaderList SetAttemptOptions(CURL* handle, const std::string& url, const Transfe
                              std::string* proxy) {
   curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
   HeaderList headers;
-  if (transfer.askedFrom > 0) {
+  // The rest is asked for only of a file with a strong validator, sent as If-Range: a
+  // server whose file changed then sends the new one whole. No list, no range.
+  if (transfer.askedFrom > 0 && !transfer.validator.empty()) {
+    headers.reset(curl_slist_append(nullptr, ("If-Range: " + transfer.validator).c_str()));
+  }
+  if (headers) {
     char range[32];
     snprintf(range, sizeof(range), "%lld-", transfer.askedFrom);
     curl_easy_setopt(handle, CURLOPT_RANGE, range);  // copied by libcurl
-    if (!transfer.validator.empty()) {
-      headers.reset(curl_slist_append(nullptr, ("If-Range: " + transfer.validator).c_str()));
-    }
   } else {
     curl_easy_setopt(handle, CURLOPT_RANGE, static_cast<char*>(nullptr));
   }
@@ -342,8 +350,8 @@ bool CurlRequest::DownloadFile(const char* url, const char* path,
   CURLcode res = CURLE_OK;
   long status = 0;
   for (;;) {
-    transfer.askedFrom = part.written();
-    transfer.mismatch = false;
+    transfer.askedFrom = transfer.validator.empty() ? 0 : part.written();
+    transfer.mismatch = nullptr;
     transfer.saving = false;
     detail[0] = '\0';
     const HeaderList headers = SetAttemptOptions(handle.get(), current, transfer, &proxy);
@@ -383,15 +391,23 @@ bool CurlRequest::DownloadFile(const char* url, const char* path,
                      (transfer.mismatch || IsTransportFailure(res));
     if (!cut || resumes >= limits.resumeAttempts) break;
     ++resumes;
-    if (transfer.mismatch && !part.Restart()) break;
+    // Without a strong validator nothing proves the rest would be of the same file: a
+    // server that changed it meanwhile would have two versions saved as one.
+    const bool startOver = transfer.mismatch || transfer.validator.empty();
+    if (startOver && !part.Restart()) break;
+    char next[64] = "starting over from byte 0";
+    if (!startOver) snprintf(next, sizeof(next), "resuming at byte %lld", part.written());
     const DWORD pause = limits.firstResumePauseMilliseconds << (resumes - 1);
+    const char* why = transfer.mismatch ? transfer.mismatch : detail;
     SetLastError(0);
-    LOG_WARNING("download cut short (%s%s%s), resuming at byte %lld in %lu ms, attempt %d of "
-                "%d: %s",
+    LOG_WARNING("download cut short (%s%s%s), %s in %lu ms%s, attempt %d of %d: %s",
                 transfer.mismatch ? "the reply did not continue the file"
                                   : curl_easy_strerror(res),
-                detail[0] ? ": " : "", detail, part.written(), pause, resumes,
-                limits.resumeAttempts, current.c_str());
+                why[0] ? ": " : "", why, next, pause,
+                startOver && !transfer.mismatch
+                    ? ", as the reply named no strong validator (ETag or Last-Modified)"
+                    : "",
+                resumes, limits.resumeAttempts, current.c_str());
     if (!PauseBeforeResume(pause)) {
       res = CURLE_ABORTED_BY_CALLBACK;
       break;

@@ -10,8 +10,11 @@ class ReplyHeaders {
   bool Take(const char* line, size_t length);
 
   long status() const { return status_; }
-  // The entity tag, or else the modification date: what If-Range may carry.
-  const std::string& validator() const { return etag_.empty() ? lastModified_ : etag_; }
+  // What If-Range may carry and a resumed reply must repeat: the entity tag when it is
+  // strong, or else the modification date; empty when there is neither. A weak tag
+  // (W/"...") promises an equivalent file, not the same bytes: the rest of one could be
+  // spliced onto the start of another.
+  const std::string& validator() const { return StrongTag() ? etag_ : lastModified_; }
   // Content-Range "bytes first-last/complete": first byte, or -1 when absent or
   // malformed; the complete length, or -1 when unknown ("*").
   long long rangeFirst() const { return rangeFirst_; }
@@ -21,6 +24,9 @@ class ReplyHeaders {
 
  private:
   void Reset();
+  bool StrongTag() const {
+    return !etag_.empty() && etag_.compare(0, 2, "W/") != 0 && etag_.compare(0, 2, "w/") != 0;
+  }
 
   long status_ = 0;
   std::string etag_;

@@ -11,12 +11,14 @@ shell file of "export NAME=port" lines (--ports-file). Routes:
   /stall?size=N     announces N bytes, sends half of them, then goes quiet
   /file             the file given with --file, sent with sendfile (benchmark)
   /resume?size=N&seed=S&id=K[&cut=A,B|always][&ranges=0][&validator=etag|changing|
-          lastmod][&reset=1][&refuse_range=1]
+          lastmod|none|weak][&if_range=0][&reset=1][&refuse_range=1]
         a body that honours Range and If-Range (unless ranges=0); the k-th request of
         download K ends the connection once the body reaches offset cut[k] (always: 
         a quarter of what it asked for), closing it (reset=1: resetting it);
         validator=changing makes every request a new version of the file (seed S+k,
-        a new ETag); refuse_range=1 answers the first range with 416; file=1 sends
+        a new ETag), and so do none (no ETag nor Last-Modified) and weak (a W/ ETag,
+        which If-Range never matches); if_range=0 serves a range whatever If-Range
+        says; refuse_range=1 answers the first range with 416; file=1 sends
         the --file instead of a generated body, at most rate=R bytes a second when
         given (benchmark)
   /served?id=K      JSON: the requests of download K (Range, If-Range) and the body
@@ -183,12 +185,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
             record["requests"].append({"range": self.headers.get("Range"),
                                        "if_range": self.headers.get("If-Range")})
         kind = q.get("validator", "etag")
-        version = attempt if kind == "changing" else 0
+        version = attempt if kind in ("changing", "none", "weak") else 0
         body = None if source else generated_body(size, seed + version)
         if kind == "lastmod":
             validator = ("Last-Modified", "Tue, 01 Dec 2026 10:00:0%d GMT" % version)
+        elif kind == "none":
+            validator = None
         else:
-            validator = ("ETag", '"v%d-%d"' % (seed, version))
+            validator = ("ETag", '%s"v%d-%d"' % ("W/" if kind == "weak" else "", seed, version))
         start = 0
         asked = self.headers.get("Range", "")
         if asked.startswith("bytes=") and asked.endswith("-") and q.get("ranges") != "0":
@@ -197,7 +201,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.send_body(416, b"", extra=[("Content-Range", "bytes */%d" % size)])
                 return
             if_range = self.headers.get("If-Range")
-            if if_range is None or if_range == validator[1]:
+            if (if_range is None or q.get("if_range") == "0" or
+                    (kind != "weak" and validator and if_range == validator[1])):
                 start = int(asked[6:-1])
         cuts = q.get("cut", "").split(",") if q.get("cut") else []
         if cuts == ["always"]:
@@ -207,7 +212,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         else:
             end = size
         self.send_response(206 if start else 200)
-        self.send_header(*validator)
+        if validator:
+            self.send_header(*validator)
         if start:
             self.send_header("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size))
         self.send_header("Content-Length", str(size - start))

@@ -661,23 +661,38 @@ TEST_F(DownloadTest, CutTransfersResumeWithRangeAndIfRange) {
 }
 
 // Whenever the rest cannot be appended (range ignored, a new version of the file, a
-// range refused) the file starts over, and the page's percentage never goes back.
+// range refused, no strong validator to prove the rest is of the same file) the file
+// starts over, and the page's percentage never goes back.
 TEST_F(DownloadTest, ResumeStartsOverWhenTheRestDoesNotContinueTheFile) {
-  struct Case { std::string options; uint32_t seedOfResult; const char* logged; };
+  const char* const noStrongValidator =
+      "starting over from byte 0 in 20 ms, as the reply named no strong validator";
+  struct Case {
+    std::string options; uint32_t seedOfResult; const char* logged; const char* lastRange;
+  };
   const Case cases[] = {
-      {"&cut=200000,400000&ranges=0", 70, "the server sent the whole file (status 200)"},
-      {"&cut=300000&validator=changing", 71, "the server sent the whole file (status 200, changed)"},
-      {"&cut=250000&refuse_range=1", 70, "the server refused the range from byte 250000"},
+      {"&cut=200000,400000&ranges=0", 70, "the server sent the whole file (status 200)",
+       "bytes=400000-"},
+      {"&cut=300000&validator=changing", 71, "the server sent the whole file (status 200, changed)",
+       "bytes=300000-"},
+      {"&cut=250000&refuse_range=1", 70, "the server refused the range from byte 250000", nullptr},
+      {"&cut=300000&validator=none", 71, noStrongValidator, nullptr},
+      {"&cut=300000&validator=weak", 71, noStrongValidator, nullptr},
+      {"&cut=300000&validator=changing&if_range=0", 72,
+       "the reply did not continue the file: a range of another version", nullptr},
   };
   int n = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.options);
     const std::wstring path = folder_.File(L"restarted.bin");
-    const std::string log = Direct(
-        Http("/resume?size=500000&seed=70&id=over" + std::to_string(n++) + c.options), path);
+    const std::string id = "over" + std::to_string(n++);
+    const std::string log =
+        Direct(Http("/resume?size=500000&seed=70&id=" + id + c.options), path);
     EXPECT_EQ(Md5Hex(test_support::ReadBytes(path)), Md5Hex(GeneratedBody(500000, c.seedOfResult)));
     ExpectFullProgress(sink_, "p", "d");  // rising only, one 100 last, then d(1)
     EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+    const nlohmann::json served = ServerJson("/served?id=" + id);
+    EXPECT_EQ(served["requests"].back()["range"],
+              c.lastRange ? nlohmann::json(c.lastRange) : nlohmann::json()) << served.dump();
   }
   EXPECT_TRUE(NoPartFiles());
 }
