@@ -183,7 +183,7 @@ bool ProxyFromScript(const std::string& url, const IeProxyConfig& config, DWORD 
     return false;
   }
   auto* job = new ScriptJob;
-  job->url = Utf8ToWide(url);
+  job->url = Utf8ToWide(SystemProxy::AddressForScript(url));
   if (config.autoConfigUrl && *config.autoConfigUrl) {
     job->options.flags = kAutoProxyConfigUrl;
     job->scriptUrl = config.autoConfigUrl;
@@ -316,6 +316,17 @@ Route ForUrl(const std::string& url, unsigned long scriptWaitMilliseconds) {
   route.proxy = EntryForScheme(fixed, scheme);
   route.how = route.proxy.empty() ? "no entry for this scheme" : "fixed proxy";
   return route;
+}
+
+std::string AddressForScript(const std::string& url) {
+  const size_t colon = url.find("://");
+  if (colon == std::string::npos || Lower(url.substr(0, colon)) != "https") return url;
+  const size_t start = colon + 3;
+  const size_t end = url.find_first_of("/?#", start);
+  std::string authority = url.substr(start, end == std::string::npos ? end : end - start);
+  const size_t at = authority.rfind('@');
+  if (at != std::string::npos) authority.erase(0, at + 1);
+  return "https://" + authority + "/";
 }
 
 std::string WithoutCredentials(const std::string& proxy) {

@@ -35,6 +35,11 @@ bool Bypassed(const std::string& bypassList, const std::string& host);
 // empty when Windows chose no proxy.
 std::string Apply(void* curlHandle, const std::string& url);
 
+// What a configuration script or automatic detection is asked about for url: for an
+// https address only "https://host[:port]/", as its path and query may carry tokens
+// and the script may be anyone's on the network; an http address whole.
+std::string AddressForScript(const std::string& url);
+
 // A proxy text without any user name and password it carries.
 std::string WithoutCredentials(const std::string& proxy);
 
