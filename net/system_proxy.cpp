@@ -46,6 +46,7 @@ constexpr DWORD kDetectTypeDhcp = 0x1;
 constexpr DWORD kDetectTypeDnsA = 0x2;
 constexpr DWORD kAccessTypeNoProxy = 1;
 constexpr DWORD kAccessTypeNamedProxy = 3;
+constexpr DWORD kErrorLoginFailure = 12015;  // ERROR_WINHTTP_LOGIN_FAILURE
 
 using GetIeConfigFn = BOOL(WINAPI*)(IeProxyConfig*);
 using OpenFn = HINTERNET(WINAPI*)(const wchar_t*, DWORD, const wchar_t*, const wchar_t*, DWORD);
@@ -163,8 +164,16 @@ DWORD WINAPI RunScriptJob(void* parameter) {
   if (session) {
     if (api.setTimeouts) api.setTimeouts(session, 3000, 3000, 3000, 3000);
     if (!job->scriptUrl.empty()) job->options.autoConfigUrl = job->scriptUrl.c_str();
+    // The user's logon goes only to the server of a script the user configured, and
+    // only when it asks: one found by detection may be anyone's on the network.
+    job->options.autoLogonIfChallenged = FALSE;
     job->answered = api.getProxyForUrl(session, job->url.c_str(), &job->options, &job->info);
     job->error = job->answered ? 0 : GetLastError();
+    if (!job->answered && job->error == kErrorLoginFailure && !job->scriptUrl.empty()) {
+      job->options.autoLogonIfChallenged = TRUE;
+      job->answered = api.getProxyForUrl(session, job->url.c_str(), &job->options, &job->info);
+      job->error = job->answered ? 0 : GetLastError();
+    }
     api.close(session);
   } else {
     job->error = GetLastError();
@@ -191,7 +200,6 @@ bool ProxyFromScript(const std::string& url, const IeProxyConfig& config, DWORD 
     job->options.flags = kAutoProxyAutoDetect;
     job->options.autoDetectFlags = kDetectTypeDhcp | kDetectTypeDnsA;
   }
-  job->options.autoLogonIfChallenged = TRUE;
   const UniqueHandle thread(CreateThread(nullptr, 0, RunScriptJob, job, 0, nullptr));
   if (!thread) {
     job->Release();
