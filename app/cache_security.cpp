@@ -263,6 +263,86 @@ namespace {
 
 constexpr wchar_t kAdministratorsFolderSddl[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
+// Enables, for as long as it lives, the privileges that let an administrator rename
+// and take over entries whose lists would keep them out; puts back what was before.
+class ScopedPrivileges {
+ public:
+  ScopedPrivileges() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+      return;
+    }
+    token_.reset(token);
+    struct {
+      DWORD count;
+      LUID_AND_ATTRIBUTES privileges[2];
+    } wanted = {2, {}};
+    if (!LookupPrivilegeValueW(nullptr, L"SeTakeOwnershipPrivilege", &wanted.privileges[0].Luid) ||
+        !LookupPrivilegeValueW(nullptr, L"SeRestorePrivilege", &wanted.privileges[1].Luid)) {
+      return;
+    }
+    wanted.privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    wanted.privileges[1].Attributes = SE_PRIVILEGE_ENABLED;
+    DWORD size = sizeof(previous_);
+    adjusted_ = AdjustTokenPrivileges(token_.get(), FALSE,
+                                      reinterpret_cast<TOKEN_PRIVILEGES*>(&wanted), size,
+                                      reinterpret_cast<TOKEN_PRIVILEGES*>(&previous_), &size) != 0;
+  }
+  ~ScopedPrivileges() {
+    if (adjusted_) {
+      AdjustTokenPrivileges(token_.get(), FALSE, reinterpret_cast<TOKEN_PRIVILEGES*>(&previous_), 0,
+                            nullptr, nullptr);
+    }
+  }
+  ScopedPrivileges(const ScopedPrivileges&) = delete;
+  ScopedPrivileges& operator=(const ScopedPrivileges&) = delete;
+
+ private:
+  UniqueHandle token_;
+  struct {
+    DWORD count;
+    LUID_AND_ATTRIBUTES privileges[2];
+  } previous_ = {0, {}};
+  bool adjusted_ = false;
+};
+
+// Renames the entry at path (a file, a folder, or a link itself) to a free name beside
+// it. Only a handle on the entry itself is renamed through: a file system that opened
+// what a link points to would move that instead.
+bool MoveEntryAside(const std::wstring& path, std::wstring* movedTo) {
+  UniqueHandle entry(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING,
+                                 FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  const std::string name = WideToAnsi(path);
+  if (entry.get() == INVALID_HANDLE_VALUE) {
+    LOG_ERROR("%s is in the way and cannot be moved aside", name.c_str());
+    return false;
+  }
+  if (!LinkGuard::IsEntryAt(entry.get(), path)) {
+    SetLastError(0);
+    LOG_ERROR("%s is a link that cannot be moved aside without moving what it points to; "
+              "left as it is",
+              name.c_str());
+    return false;
+  }
+  SYSTEMTIME now = {};
+  GetLocalTime(&now);
+  for (int attempt = 1; attempt <= 20; ++attempt) {
+    wchar_t suffix[64];
+    swprintf(suffix, 64, L".moved-%04u%02u%02u-%02u%02u%02u-%d", now.wYear, now.wMonth, now.wDay,
+             now.wHour, now.wMinute, now.wSecond, attempt);
+    if (LinkGuard::RenameEntry(entry.get(), path + suffix, false)) {
+      *movedTo = path + suffix;
+      return true;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) break;
+  }
+  LOG_ERROR("%s is in the way and could not be renamed", name.c_str());
+  return false;
+}
+
 // Whether the descriptor's owner and list keep everyone but SYSTEM, the
 // Administrators and user out.
 bool OnlyThemMayChange(PSECURITY_DESCRIPTOR descriptor, PSID user) {
@@ -306,20 +386,23 @@ PSECURITY_DESCRIPTOR NewAdministratorsFolderDescriptor() {
 
 bool OnlyAdministratorsMayChange(const std::wstring& folder) {
   const TokenUser self(nullptr);
-  if (FolderOnlyForThem(folder, self.sid())) return true;
-  if (!LinkGuard::IsPlainFolder(folder, false)) return false;
-  std::unique_ptr<void, LocalMemory> descriptor(NewAdministratorsFolderDescriptor());
-  BOOL hasDacl = FALSE;
-  BOOL defaulted = FALSE;
-  PACL dacl = nullptr;
-  if (!descriptor || !GetSecurityDescriptorDacl(descriptor.get(), &hasDacl, &dacl, &defaulted)) {
+  return FolderOnlyForThem(folder, self.sid());
+}
+
+bool ClaimAdministratorsFolder(const std::wstring& folder, std::wstring* movedTo) {
+  movedTo->clear();
+  // Administrators may rename and take over what other accounts made, even where its
+  // own list would keep them out, once these are enabled.
+  const ScopedPrivileges privileges;
+  if (GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES &&
+      !MoveEntryAside(folder, movedTo)) {
     return false;
   }
-  const DWORD replaced = SystemFolderAccess().Replace(folder, dacl);
-  SetLastError(0);
-  LOG_WARNING("%s could be changed by other accounts; given to the Administrators (error %lu)",
-              WideToAnsi(folder).c_str(), replaced);
-  return replaced == ERROR_SUCCESS && FolderOnlyForThem(folder, self.sid());
+  std::unique_ptr<void, LocalMemory> descriptor(NewAdministratorsFolderDescriptor());
+  if (!descriptor) return false;
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
+  // Fails when something took the name meanwhile: that is not made ours.
+  return CreateDirectoryW(folder.c_str(), &attributes) && OnlyAdministratorsMayChange(folder);
 }
 
 }  // namespace CacheSecurity

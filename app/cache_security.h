@@ -75,9 +75,15 @@ void ProtectExistingFolder(const std::wstring& folder, HANDLE userToken, FolderA
 
 // True when only SYSTEM, the Administrators and the account this program runs as
 // may change folder: it is a folder of its own (no link in its place or on the way),
-// one of them owns it and its list lets nobody else write. A folder that is not so
-// is given to the Administrators once (one warning line) and then asked again.
+// one of them owns it and its list lets nobody else write.
 bool OnlyAdministratorsMayChange(const std::wstring& folder);
+
+// Makes folder one that only SYSTEM and the Administrators may change, owned by the
+// Administrators. Whatever is in its place (a file, a link, a folder of someone
+// else's) is first moved aside as it is, the entry itself and never what a link
+// points to; *movedTo then names where it went (empty when nothing was there). False
+// when the entry could not be moved safely or the folder not made.
+bool ClaimAdministratorsFolder(const std::wstring& folder, std::wstring* movedTo);
 
 // A descriptor for a new folder that only SYSTEM and the Administrators may change,
 // owned by the Administrators. Free it with LocalFree.

@@ -140,15 +140,25 @@ std::wstring GetEngineFolder() {
     return {};
   }
   const std::wstring folder = buffer;
-  if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    PSECURITY_DESCRIPTOR descriptor = CacheSecurity::NewAdministratorsFolderDescriptor();
-    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
-    CreateDirectoryW(folder.c_str(), descriptor ? &attributes : nullptr);
-    if (descriptor) LocalFree(descriptor);
-  }
   if (CacheSecurity::OnlyAdministratorsMayChange(folder)) return folder;
+  // Any account may create entries in the common application data folder: whatever
+  // stands at this name (a file, a link, a folder of someone else's) is not the
+  // engine's place, and is moved aside for one made here.
+  std::wstring movedTo;
+  const std::string name = WideToAnsi(folder);
+  if (CacheSecurity::ClaimAdministratorsFolder(folder, &movedTo)) {
+    SetLastError(0);
+    if (movedTo.empty()) {
+      LOG_INFO("%s made, for SYSTEM and the Administrators only", name.c_str());
+    } else {
+      LOG_WARNING("%s was not a folder only administrators may change; moved to %s and made "
+                  "anew",
+                  name.c_str(), WideToAnsi(movedTo).c_str());
+    }
+    return folder;
+  }
   LOG_ERROR("%s is not a folder only administrators may change; the engine is not put there",
-            WideToAnsi(folder).c_str());
+            name.c_str());
   return {};
 }
 

@@ -366,6 +366,8 @@ bool IsPlainFolder(const std::wstring& path, bool create) {
          !LeadsElsewhere(folder.get(), path);
 }
 
+bool IsEntryAt(HANDLE handle, const std::wstring& path) { return HandleIsAt(handle, path); }
+
 bool LeadsElsewhere(HANDLE handle, const std::wstring& path) {
   BY_HANDLE_FILE_INFORMATION information = {};
   if (!GetFileInformationByHandle(handle, &information)) return true;

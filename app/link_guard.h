@@ -74,6 +74,12 @@ class HeldFolder {
 // the thread's last error.
 bool RenameEntry(HANDLE handle, const std::wstring& target, bool replace, HANDLE folder = nullptr);
 
+// True when handle was opened on the entry path names itself (a link included, when it
+// was opened as the link), not on something reached through a link on the way or in
+// its place. A file system that follows links whatever it is asked (as Wine does)
+// opens what they point to: then false.
+bool IsEntryAt(HANDLE handle, const std::wstring& path);
+
 // True when the entry handle was opened as leads elsewhere than the entry at path
 // itself: a reparse point, a file with other names too (a hard link), or a handle the
 // file system opened under another name (a link followed on the way).

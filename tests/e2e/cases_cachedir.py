@@ -1,6 +1,7 @@
 """The cache folder as another user of the machine could have left it: writable by
 everyone, with links in place of the program's files or of the folder itself."""
 
+import glob
 import os
 import shutil
 import stat
@@ -111,19 +112,43 @@ def _(t):
     again = t.run(PAGE, values={"KEY": "k", "VALUE": "v"})
     t.eq(again.value("saved"), True)
 
-    # A file in place of the engine's folder: no engine, no page, the box says why.
+    # What another account may put in place of the engine's folder. A file is moved aside
+    # as it is and the program starts with a folder of its own. A link stays where it is:
+    # Wine moves what a link points to, whatever handle it is asked through, so the
+    # program refuses (the box) and nothing reaches what the link points to.
     engines = engine_folder(t)
     engines_aside = engines + ".e2e-aside-%d" % os.getpid()
     os.rename(engines, engines_aside)
     with open(engines, "wb") as f:
         f.write(b"not a folder")
+    linked = os.path.join(t.tmp, "engine-elsewhere")
+    os.makedirs(linked)
+    with open(os.path.join(linked, "node.dll"), "wb") as f:
+        f.write(b"someone else's file")
     try:
+        p = t.run(PAGE, values={"KEY": "k", "VALUE": "v"})
+        t.eq(p.value("saved"), True)
+        moved = glob.glob(engines + ".moved-*")
+        t.eq([open(m, "rb").read() for m in moved], [b"not a folder"], "the file moved aside")
+        t.check(p.log_has(r"^\[warning [^\n]*Brindlex was not a folder only administrators may "
+                          r"change; moved to .*Brindlex\.moved-"), "warning line")
+        t.check(os.path.getsize(engine_folder(t, "node.dll")) > 100000, "node.dll is the engine")
+        shutil.rmtree(engines)
+        os.symlink(linked, engines)
         p = t.run(PAGE, values={"KEY": "k", "VALUE": "v"})  # exit code 0
         t.check(not p.has_value("saved"), "no page without the engine")
         t.check(p.log_has(r"modal box: Brindlex: " + ENGINE_MISSING_BOX_TEXT + "$"),
                 "no box telling the engine is missing:\n" + p.describe())
+        t.eq(os.listdir(linked), ["node.dll"], "what the link points to")
+        with open(os.path.join(linked, "node.dll"), "rb") as f:
+            t.eq(f.read(), b"someone else's file", "the file the link leads to")
     finally:
-        os.remove(engines)
+        if os.path.islink(engines) or os.path.isfile(engines):
+            os.remove(engines)
+        elif os.path.isdir(engines):
+            shutil.rmtree(engines)
+        for moved in glob.glob(engines + ".moved-*"):
+            os.remove(moved)
         os.rename(engines_aside, engines)
 
     # Links in place of the log folder, then of the log file: the program runs on and
