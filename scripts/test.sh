@@ -14,6 +14,15 @@ stage() {
 
 "$root/scripts/setup.sh"
 stage "setup done"
+# Wine runs a 32-bit Windows program in a 32-bit Linux process. A kernel started without
+# its 32-bit support (ia32_emulation=off, or built without IA32_EMULATION) refuses those,
+# and every test but the build's would fail one by one after minutes of waiting.
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  echo "[test] this machine cannot run 32-bit x86 programs, so Wine cannot run the program" \
+       "or its tests: the kernel refuses 32-bit executables ($(dmesg 2>/dev/null |
+       grep -m1 -o '32-bit emulation disabled.*' || echo 'no reason given'))" >&2
+  exit 1
+fi
 source "$root/scripts/env.sh"
 build=${BRINDLEX_BUILD:-$root/build}
 mkdir -p "$build"
