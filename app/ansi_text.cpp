@@ -27,15 +27,25 @@ std::string FromWide(UINT codePage, const std::wstring& wide) {
   return text;
 }
 
-// Pending continuation bytes announced by a UTF-8 lead byte; -1 for a byte that
-// cannot start a sequence.
-int ContinuationCount(unsigned char lead) {
-  if (lead >= 0xC0 && lead <= 0xDF) return 1;
-  if (lead >= 0xE0 && lead <= 0xEF) return 2;
-  if (lead >= 0xF0 && lead <= 0xF7) return 3;
-  if (lead >= 0xFC && lead <= 0xFD) return 5;
-  if (lead >= 0xF8) return 4;  // 0xF8-0xFB, 0xFE, 0xFF
-  return -1;                   // 0x80-0xBF
+// What a UTF-8 lead byte announces: how many continuation bytes follow, and the range
+// the first of them must lie in, which is what keeps out overlong forms (C0, C1, E0 80,
+// F0 80), surrogates (ED A0-BF) and values beyond U+10FFFF (F4 90, F5 and above).
+// count -1 for a byte that cannot start a sequence.
+struct Lead {
+  int count;
+  unsigned char low;
+  unsigned char high;
+};
+
+Lead LeadOf(unsigned char b) {
+  if (b >= 0xC2 && b <= 0xDF) return {1, 0x80, 0xBF};
+  if (b == 0xE0) return {2, 0xA0, 0xBF};
+  if (b == 0xED) return {2, 0x80, 0x9F};
+  if (b >= 0xE1 && b <= 0xEF) return {2, 0x80, 0xBF};
+  if (b == 0xF0) return {3, 0x90, 0xBF};
+  if (b >= 0xF1 && b <= 0xF3) return {3, 0x80, 0xBF};
+  if (b == 0xF4) return {3, 0x80, 0x8F};
+  return {-1, 0, 0};
 }
 
 char* AllocateZeroed(uint32_t capacity) {
@@ -52,21 +62,22 @@ std::string WideToUtf8(const std::wstring& wide) { return FromWide(CP_UTF8, wide
 std::wstring Utf8ToWide(const std::string& utf8) { return ToWide(CP_UTF8, utf8); }
 
 bool AnsiText::LooksLikeUtf8(const char* text, size_t length) {
-  int pending = 0;
   bool allAscii = true;
-  // The terminating zero is part of the scan: a sequence cut off at the end fails.
-  for (size_t i = 0; i <= length; ++i) {
-    const unsigned char b = i < length ? static_cast<unsigned char>(text[i]) : 0;
-    if (b >= 0x80) allAscii = false;
-    if (pending > 0) {
-      if (b < 0x80 || b > 0xBF) return false;
-      --pending;
-    } else if (b >= 0x80) {
-      pending = ContinuationCount(b);
-      if (pending < 0) return false;
+  for (size_t i = 0; i < length;) {
+    const unsigned char b = static_cast<unsigned char>(text[i++]);
+    if (b < 0x80) continue;
+    allAscii = false;
+    const Lead lead = LeadOf(b);
+    // A sequence cut off at the end fails too.
+    if (lead.count < 0 || length - i < static_cast<size_t>(lead.count)) return false;
+    const unsigned char first = static_cast<unsigned char>(text[i]);
+    if (first < lead.low || first > lead.high) return false;
+    for (int n = 0; n < lead.count; ++n, ++i) {
+      const unsigned char next = static_cast<unsigned char>(text[i]);
+      if (next < 0x80 || next > 0xBF) return false;
     }
   }
-  return pending == 0 && !allAscii;
+  return !allAscii;
 }
 
 AnsiText::AnsiText() : capacity_(1), data_(AllocateZeroed(1)) {}

@@ -39,8 +39,8 @@ class AnsiText {
   AnsiText Substr(uint32_t pos, uint32_t count = npos) const;
   void ReplaceAll(const char* from, const char* to);
 
-  // The structural UTF-8 test used on construction (true only for well-formed
-  // UTF-8 holding at least one non-ASCII byte).
+  // The UTF-8 test used on construction: true only for well-formed UTF-8 (no overlong
+  // forms, no surrogates, nothing beyond U+10FFFF) holding at least one non-ASCII byte.
   static bool LooksLikeUtf8(const char* text, size_t length);
 
  private:

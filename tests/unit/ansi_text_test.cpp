@@ -30,8 +30,8 @@ struct Utf8Case {
 };
 
 // Only what decides whether text is converted: well-formed sequences are UTF-8; text in
-// the ANSI code pages and cut or broken sequences are not.
-TEST(AnsiTextUtf8Test, StructuralTable) {
+// the ANSI code pages, cut or broken sequences, and forms UTF-8 forbids are not.
+TEST(AnsiTextUtf8Test, WellFormedTable) {
   const Utf8Case cases[] = {
       {"", false},
       {"plain ascii 123", false},
@@ -49,6 +49,16 @@ TEST(AnsiTextUtf8Test, StructuralTable) {
       {"\xE9t\xE9", false},                 // code page 1252 text
       {"\xFF\xFF\xFF\xFF\xFF\xFF", false},  // a run of 0xFF
       {"\xFF", false},
+      {"\xC2\x80", true},                   // the smallest of each length
+      {"\xE0\xA0\x80", true},
+      {"\xF4\x8F\xBF\xBF", true},           // U+10FFFF
+      {"\xC0\x80", false},                  // A grave, euro sign in 1252: overlong
+      {"\xC1\xBF", false},
+      {"\xE0\x9F\xBF", false},
+      {"\xF0\x8F\xBF\xBF", false},
+      {"\xED\xA0\x80", false},              // a surrogate
+      {"\xF4\x90\x80\x80", false},          // beyond U+10FFFF
+      {"\xF8\x88\x80\x80\x80", false},      // five bytes
   };
   for (const Utf8Case& c : cases) {
     const std::string bytes = c.bytes;
