@@ -44,4 +44,9 @@ bool RenameOver(LinkGuard::HeldFile& file, const std::wstring& target, int attem
   return WhileHeld([&] { return file.RenameTo(target, true); }, attempts, pauseMilliseconds);
 }
 
+bool RenameOver(HANDLE file, const std::wstring& target, int attempts, DWORD pauseMilliseconds) {
+  return WhileHeld([&] { return LinkGuard::RenameEntry(file, target, true); }, attempts,
+                   pauseMilliseconds);
+}
+
 }  // namespace FileReplace

@@ -21,4 +21,8 @@ bool MoveOver(const std::wstring& source, const std::wstring& target, DWORD extr
 bool RenameOver(LinkGuard::HeldFile& file, const std::wstring& target, int attempts,
                 DWORD pauseMilliseconds);
 
+// The same for the file handle was opened on (with DELETE access), renamed through
+// that handle; target is a full path.
+bool RenameOver(HANDLE file, const std::wstring& target, int attempts, DWORD pauseMilliseconds);
+
 }  // namespace FileReplace
