@@ -276,8 +276,8 @@ bool PauseBeforeResume(DWORD milliseconds) {
   return !RunningDownloads::StopRequested();
 }
 
-// Closes the body's file; false, with a warning naming the target and the system's
-// reason, when the disk did not take all of it.
+// Writes out the last of the body; false, with a warning naming the target and the
+// system's reason, when the disk did not take all of it.
 bool SavedWhole(PartFile& part, const char* target) {
   if (part.Finish()) return true;
   SetLastError(part.error());
@@ -424,8 +424,8 @@ bool CurlRequest::DownloadFile(const char* url, const char* path,
   }
   handle.reset();
 
-  // The page may open, hash or run the file as soon as it hears of it: the file is
-  // closed and in place before the finished call is posted.
+  // The page may open, hash or run the file as soon as it hears of it: the file is in
+  // place and the part file's handle closed before the finished call is posted.
   bool finished = SavedWhole(part, path) && res == CURLE_OK && !refused &&
                   AnsweredSuccess(status, current.c_str());
   bool placed = false;
@@ -439,6 +439,7 @@ bool CurlRequest::DownloadFile(const char* url, const char* path,
   } else if (finished && !DeleteFileA(path) && GetLastError() != ERROR_FILE_NOT_FOUND) {
     LOG_WARNING("cannot remove %s after an empty reply", path);
   }
+  part.Discard();
   if (finished) relay.ReportHeldCompletion();
   if (task) PostScriptCall(task->hwnd, kFinishedCallBufferSize, finishedName, finished ? 1 : 0);
   return placed;

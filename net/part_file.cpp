@@ -1,9 +1,12 @@
 #include "net/part_file.h"
 
+#include <sddl.h>
+
 #include <cstdio>
 #include <cstring>
 
 #include "app/ansi_text.h"
+#include "app/cache_security.h"
 #include "app/disk_write.h"
 #include "app/file_replace.h"
 
@@ -22,19 +25,81 @@ std::wstring FolderPrefix(const std::wstring& path) {
   return end == std::wstring::npos ? std::wstring() : path.substr(0, end + 1);
 }
 
+// The whole path, or "" when the system cannot make it.
+std::wstring FullPath(const std::wstring& path) {
+  const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return std::wstring();
+  std::wstring full(needed, L'\0');
+  const DWORD length = GetFullPathNameW(path.c_str(), needed, &full[0], nullptr);
+  if (length == 0 || length >= needed) return std::wstring();
+  full.resize(length);
+  return full;
+}
+
 // A path that still works when it is MAX_PATH characters or longer: the full path in
 // the form that turns the length limit off.
 std::wstring WithoutLengthLimit(const std::wstring& path) {
   if (path.size() < MAX_PATH) return path;
-  const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return path;
-  std::wstring full(needed, L'\0');
-  const DWORD length = GetFullPathNameW(path.c_str(), needed, &full[0], nullptr);
-  if (length == 0 || length >= needed) return path;
-  full.resize(length);
+  const std::wstring full = FullPath(path);
+  if (full.empty()) return path;
   if (full.compare(0, 4, L"\\\\?\\") == 0 || full.compare(0, 4, L"\\\\.\\") == 0) return full;
   if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
   return L"\\\\?\\" + full;
+}
+
+// Full control for SYSTEM, the Administrators and the process's own user, and nothing
+// inherited from the folder: a download folder others may read or write must not let
+// them read or change a body before it is in place.
+class OwnFileSecurity {
+ public:
+  OwnFileSecurity() {
+    const CacheSecurity::TokenUser user(nullptr);
+    wchar_t* sid = nullptr;
+    if (!user.sid() || !ConvertSidToStringSidW(user.sid(), &sid)) return;
+    const std::wstring sddl =
+        std::wstring(L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;") + sid + L")";
+    LocalFree(sid);
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                              &descriptor_, nullptr)) {
+      descriptor_ = nullptr;
+      return;
+    }
+    attributes_.nLength = sizeof(attributes_);
+    attributes_.lpSecurityDescriptor = descriptor_;
+    attributes_.bInheritHandle = FALSE;
+  }
+  ~OwnFileSecurity() {
+    const DWORD error = GetLastError();  // the caller's reason for a file not created
+    if (descriptor_) LocalFree(descriptor_);
+    SetLastError(error);
+  }
+  OwnFileSecurity(const OwnFileSecurity&) = delete;
+  OwnFileSecurity& operator=(const OwnFileSecurity&) = delete;
+
+  // Null when it could not be built.
+  SECURITY_ATTRIBUTES* attributes() { return descriptor_ ? &attributes_ : nullptr; }
+
+ private:
+  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+  SECURITY_ATTRIBUTES attributes_ = {};
+};
+
+// Marks the file a handle was opened on (with DELETE access) for removal at its close,
+// so no name is looked up again. ntdll has the call on every Windows version; the
+// program imports nothing from ntdll itself, so it is looked up.
+bool RemoveAtClose(HANDLE file) {
+  struct IoStatusBlock {
+    void* status;
+    ULONG_PTR information;
+  };
+  using SetInformationFile = LONG(NTAPI*)(HANDLE file, IoStatusBlock* status, void* information,
+                                          ULONG length, int informationClass);
+  constexpr int kFileDispositionInformation = 13;
+  static const auto set = reinterpret_cast<SetInformationFile>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtSetInformationFile"));
+  IoStatusBlock status = {};
+  BOOLEAN remove = TRUE;
+  return set && set(file, &status, &remove, sizeof(remove), kFileDispositionInformation) >= 0;
 }
 
 }  // namespace
@@ -43,6 +108,13 @@ PartFile::PartFile(const std::string& target) : target_(AnsiToWide(target)) {
   // A target the system cannot name as it is cannot be replaced either.
   if (target_.size() >= MAX_PATH) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return;
+  }
+  // A file anyone may open is no part file of the program's: without its own access
+  // list there is none.
+  OwnFileSecurity security;
+  if (!security.attributes()) {
+    if (GetLastError() == ERROR_SUCCESS) SetLastError(ERROR_INVALID_SECURITY_DESCR);
     return;
   }
   // A short name in the target's folder: the target's own name with a suffix would
@@ -54,9 +126,12 @@ PartFile::PartFile(const std::string& target) : target_(AnsiToWide(target)) {
     swprintf(name, 64, L"brindlex-%lu-%ld.part", GetCurrentProcessId(),
              InterlockedIncrement(&sequence));
     const std::wstring path = WithoutLengthLimit(folder + name);
-    file_ = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (valid()) {
+    // DELETE: it is renamed over the target, or removed, through this very handle.
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                                    security.attributes(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                    nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      file_.reset(file);
       path_ = path;
       return;
     }
@@ -65,9 +140,14 @@ PartFile::PartFile(const std::string& target) : target_(AnsiToWide(target)) {
   }
 }
 
-PartFile::~PartFile() {
-  if (valid()) CloseHandle(file_);
-  if (!path_.empty()) DeleteFileW(path_.c_str());
+PartFile::~PartFile() { Discard(); }
+
+void PartFile::Discard() {
+  if (!valid()) return;
+  const bool marked = RemoveAtClose(file_.get());
+  file_.reset();
+  if (!marked) DeleteFileW(path_.c_str());
+  path_.clear();
 }
 
 size_t PartFile::Write(const char* data, size_t size) {
@@ -83,7 +163,7 @@ size_t PartFile::Write(const char* data, size_t size) {
   if (!Flush()) return 0;
   if (size < kBufferBytes) return Write(data, size);
   size_t taken = 0;
-  if (!DiskWrite::WriteAll(file_, data, size, &taken)) Fail();
+  if (!DiskWrite::WriteAll(file_.get(), data, size, &taken)) Fail();
   stored_ += static_cast<long long>(taken);
   return taken;
 }
@@ -91,7 +171,7 @@ size_t PartFile::Write(const char* data, size_t size) {
 bool PartFile::Flush() {
   if (buffered_ == 0) return true;
   size_t taken = 0;
-  const bool flushed = DiskWrite::WriteAll(file_, buffer_.get(), buffered_, &taken);
+  const bool flushed = DiskWrite::WriteAll(file_.get(), buffer_.get(), buffered_, &taken);
   stored_ += static_cast<long long>(taken);
   buffered_ = 0;
   if (!flushed) Fail();
@@ -107,7 +187,7 @@ bool PartFile::Restart() {
   if (error_ || !valid()) return false;
   buffered_ = 0;
   LARGE_INTEGER start = {};
-  if (!SetFilePointerEx(file_, start, nullptr, FILE_BEGIN) || !SetEndOfFile(file_)) {
+  if (!SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN) || !SetEndOfFile(file_.get())) {
     Fail();
     return false;
   }
@@ -118,21 +198,34 @@ bool PartFile::Restart() {
 bool PartFile::Finish() {
   if (!valid()) return false;
   if (!error_) Flush();
-  if (!CloseHandle(file_) && !error_) Fail();
-  file_ = INVALID_HANDLE_VALUE;
   buffer_.reset();
   return error_ == 0;
 }
 
 bool PartFile::MoveToTarget(DWORD* error) {
   *error = ERROR_FILE_NOT_FOUND;
-  if (path_.empty() || valid()) return false;
-  // Another download finishing into the same path, or a reader of the old file,
-  // holds the target for a moment: wait briefly rather than fail the download.
-  if (FileReplace::MoveOver(path_, target_, 0, kMoveAttempts, kMoveRetryMilliseconds)) {
-    path_.clear();
-    return true;
+  if (!valid() || path_.empty()) return false;
+  if (error_ || !Flush()) {
+    *error = error_;
+    Discard();
+    return false;
   }
-  *error = GetLastError();
-  return false;
+  // A name given through the handle knows no current folder: the whole path. Another
+  // download finishing into the same path, or a reader of the old file, holds the
+  // target for a moment: wait briefly rather than fail the download.
+  const std::wstring target = FullPath(target_);
+  if (target.empty() ||
+      !FileReplace::RenameOver(file_.get(), target, kMoveAttempts, kMoveRetryMilliseconds)) {
+    *error = GetLastError();
+    Discard();
+    return false;
+  }
+  path_.clear();
+  // A write the file system reports only at the close fails the download, though
+  // the file already has the target's name.
+  if (!CloseHandle(file_.release())) {
+    *error = GetLastError();
+    return false;
+  }
+  return true;
 }
