@@ -7,6 +7,7 @@
 #include <set>
 
 #include "app/ansi_text.h"
+#include "app/last_error.h"
 #include "app/link_guard.h"
 #include "app/log.h"
 #include "app/unique_handle.h"
@@ -169,6 +170,7 @@ FolderDescriptor::FolderDescriptor(PSID user) {
 }
 
 FolderDescriptor::~FolderDescriptor() {
+  const LastErrorKept lastError;  // the caller's reason for what it could not create
   if (descriptor_) LocalFree(descriptor_);
 }
 

@@ -368,6 +368,8 @@ bool IsPlainFolder(const std::wstring& path, bool create) {
 
 bool IsEntryAt(HANDLE handle, const std::wstring& path) { return HandleIsAt(handle, path); }
 
+bool DeleteAtClose(HANDLE handle) { return DeleteOnClose(handle); }
+
 bool LeadsElsewhere(HANDLE handle, const std::wstring& path) {
   BY_HANDLE_FILE_INFORMATION information = {};
   if (!GetFileInformationByHandle(handle, &information)) return true;

@@ -80,6 +80,10 @@ bool RenameEntry(HANDLE handle, const std::wstring& target, bool replace, HANDLE
 // opens what they point to: then false.
 bool IsEntryAt(HANDLE handle, const std::wstring& path);
 
+// Marks the entry handle was opened on (with DELETE access) for removal at its last
+// close, without looking its name up again.
+bool DeleteAtClose(HANDLE handle);
+
 // True when the entry handle was opened as leads elsewhere than the entry at path
 // itself: a reparse point, a file with other names too (a hard link), or a handle the
 // file system opened under another name (a link followed on the way).

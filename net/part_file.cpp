@@ -1,7 +1,5 @@
 #include "net/part_file.h"
 
-#include <sddl.h>
-
 #include <cstdio>
 #include <cstring>
 
@@ -9,6 +7,7 @@
 #include "app/cache_security.h"
 #include "app/disk_write.h"
 #include "app/file_replace.h"
+#include "app/link_guard.h"
 
 namespace {
 
@@ -47,61 +46,6 @@ std::wstring WithoutLengthLimit(const std::wstring& path) {
   return L"\\\\?\\" + full;
 }
 
-// Full control for SYSTEM, the Administrators and the process's own user, and nothing
-// inherited from the folder: a download folder others may read or write must not let
-// them read or change a body before it is in place.
-class OwnFileSecurity {
- public:
-  OwnFileSecurity() {
-    const CacheSecurity::TokenUser user(nullptr);
-    wchar_t* sid = nullptr;
-    if (!user.sid() || !ConvertSidToStringSidW(user.sid(), &sid)) return;
-    const std::wstring sddl =
-        std::wstring(L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;") + sid + L")";
-    LocalFree(sid);
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
-                                                              &descriptor_, nullptr)) {
-      descriptor_ = nullptr;
-      return;
-    }
-    attributes_.nLength = sizeof(attributes_);
-    attributes_.lpSecurityDescriptor = descriptor_;
-    attributes_.bInheritHandle = FALSE;
-  }
-  ~OwnFileSecurity() {
-    const DWORD error = GetLastError();  // the caller's reason for a file not created
-    if (descriptor_) LocalFree(descriptor_);
-    SetLastError(error);
-  }
-  OwnFileSecurity(const OwnFileSecurity&) = delete;
-  OwnFileSecurity& operator=(const OwnFileSecurity&) = delete;
-
-  // Null when it could not be built.
-  SECURITY_ATTRIBUTES* attributes() { return descriptor_ ? &attributes_ : nullptr; }
-
- private:
-  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
-  SECURITY_ATTRIBUTES attributes_ = {};
-};
-
-// Marks the file a handle was opened on (with DELETE access) for removal at its close,
-// so no name is looked up again. ntdll has the call on every Windows version; the
-// program imports nothing from ntdll itself, so it is looked up.
-bool RemoveAtClose(HANDLE file) {
-  struct IoStatusBlock {
-    void* status;
-    ULONG_PTR information;
-  };
-  using SetInformationFile = LONG(NTAPI*)(HANDLE file, IoStatusBlock* status, void* information,
-                                          ULONG length, int informationClass);
-  constexpr int kFileDispositionInformation = 13;
-  static const auto set = reinterpret_cast<SetInformationFile>(
-      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtSetInformationFile"));
-  IoStatusBlock status = {};
-  BOOLEAN remove = TRUE;
-  return set && set(file, &status, &remove, sizeof(remove), kFileDispositionInformation) >= 0;
-}
-
 }  // namespace
 
 PartFile::PartFile(const std::string& target) : target_(AnsiToWide(target)) {
@@ -111,8 +55,10 @@ PartFile::PartFile(const std::string& target) : target_(AnsiToWide(target)) {
     return;
   }
   // A file anyone may open is no part file of the program's: without its own access
-  // list there is none.
-  OwnFileSecurity security;
+  // list (SYSTEM, the Administrators and this process's user, nothing inherited from a
+  // folder others may read or write) there is none.
+  const CacheSecurity::TokenUser user(nullptr);
+  CacheSecurity::FolderDescriptor security(user.sid());
   if (!security.attributes()) {
     if (GetLastError() == ERROR_SUCCESS) SetLastError(ERROR_INVALID_SECURITY_DESCR);
     return;
@@ -144,7 +90,7 @@ PartFile::~PartFile() { Discard(); }
 
 void PartFile::Discard() {
   if (!valid()) return;
-  const bool marked = RemoveAtClose(file_.get());
+  const bool marked = LinkGuard::DeleteAtClose(file_.get());
   file_.reset();
   if (!marked) DeleteFileW(path_.c_str());
   path_.clear();
