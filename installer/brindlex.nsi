@@ -72,6 +72,12 @@ ManifestSupportedOS all
 !define FILE_DISPOSITION_INFORMATION 13
 !define TH32CS_SNAPPROCESS 2
 !define PROCESSENTRY32W_SIZE 556
+!define PROCESS_QUERY_LIMITED_INFORMATION 0x1000
+; PROCESS_QUERY_INFORMATION, PROCESS_VM_READ: what Windows XP needs to name a process's file
+!define PROCESS_QUERY_AND_READ 0x410
+; TOKEN_ADJUST_PRIVILEGES, TOKEN_QUERY
+!define TOKEN_ADJUST_AND_QUERY 0x28
+!define SE_PRIVILEGE_ENABLED 2
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -140,6 +146,8 @@ Var RunningSession
 Var RunningProcess
 Var EntryAttributes
 Var FinalPathProc
+Var ImageNameProc
+Var ModuleNameProc
 
 ; Parts shared by setup and uninstaller; "un" is empty or "un.".
 !macro SharedFunctions un
@@ -172,18 +180,138 @@ Var FinalPathProc
     Pop $R0
   FunctionEnd
 
-  ; $R0 = 1 when Brindlex runs in any session: a process with its image name, in whichever
-  ; session (the mutex is only seen in this one), or its mutex here, even one this
-  ; account may not open. $RunningSession and $RunningProcess then say where; "?" is
-  ; what could not be found out.
+  ; Calls newer than Windows XP, looked up where they exist; 0 where they do not.
+  Function ${un}LookUpNewerCalls
+    System::Call 'kernel32::GetModuleHandleW(w "kernel32") p .R0'
+    System::Call 'kernel32::GetProcAddress(p R0, m "GetFinalPathNameByHandleW") p .R1'
+    StrCpy $FinalPathProc $R1
+    System::Call 'kernel32::GetProcAddress(p R0, m "QueryFullProcessImageNameW") p .R1'
+    StrCpy $ImageNameProc $R1
+    StrCpy $ModuleNameProc 0
+    ${If} $ImageNameProc = 0
+      ; On XP psapi names a process's file; from the system folder, never from beside us.
+      System::Call 'kernel32::LoadLibraryW(w "$SYSDIR\psapi.dll") p .R0'
+      ${If} $R0 <> 0
+        System::Call 'kernel32::GetProcAddress(p R0, m "GetModuleFileNameExW") p .R1'
+        StrCpy $ModuleNameProc $R1
+      ${EndIf}
+    ${EndIf}
+  FunctionEnd
+
+  ; Enables the privilege named on the stack in this process's token, when the account
+  ; holds it.
+  Function ${un}EnablePrivilege
+    Exch $R0
+    Push $R1
+    Push $R2
+    Push $R3
+    System::Call 'kernel32::GetCurrentProcess() p .R1'
+    System::Call 'advapi32::OpenProcessToken(p R1, i ${TOKEN_ADJUST_AND_QUERY}, *p .R1) i .R2'
+    ${If} $R2 <> 0
+      ; TOKEN_PRIVILEGES with one privilege, whose LUID follows the count.
+      System::Call '*(i 1, i 0, i 0, i ${SE_PRIVILEGE_ENABLED}) p .R2'
+      IntPtrOp $R3 $R2 + 4
+      System::Call 'advapi32::LookupPrivilegeValueW(p 0, w R0, p R3) i .R3'
+      ${If} $R3 <> 0
+        System::Call 'advapi32::AdjustTokenPrivileges(p R1, i 0, p R2, i 0, p 0, p 0)'
+      ${EndIf}
+      System::Free $R2
+      System::Call 'kernel32::CloseHandle(p R1)'
+    ${EndIf}
+    Pop $R3
+    Pop $R2
+    Pop $R1
+    Pop $R0
+  FunctionEnd
+
+  ; $R0 = the identity (volume serial number and file index) of the file or folder named
+  ; by $R0, whatever the spelling or link it is reached through; "" when it cannot be opened.
+  Function ${un}FileIdentity
+    Push $R1
+    Push $R2
+    Push $R3
+    Push $R4
+    Push $R5
+    System::Call 'kernel32::CreateFileW(w R0, i ${FILE_READ_ATTRIBUTES}, i ${FILE_SHARE_ALL}, p 0, \
+      i ${OPEN_EXISTING}, i ${FILE_FLAG_BACKUP_SEMANTICS}, p 0) p .R1'
+    StrCpy $R0 ""
+    ${If} $R1 <> ${INVALID_HANDLE}
+      ; BY_HANDLE_FILE_INFORMATION: the serial number is its 8th field, the index its last two.
+      System::Call '*(&i52) p .R2'
+      System::Call 'kernel32::GetFileInformationByHandle(p R1, p R2) i .R3'
+      ${If} $R3 <> 0
+        System::Call '*$R2(i, i, i, i, i, i, i, i .R3, i, i, i, i .R4, i .R5)'
+        StrCpy $R0 "$R3:$R4:$R5"
+      ${EndIf}
+      System::Free $R2
+      System::Call 'kernel32::CloseHandle(p R1)'
+    ${EndIf}
+    Pop $R5
+    Pop $R4
+    Pop $R3
+    Pop $R2
+    Pop $R1
+  FunctionEnd
+
+  ; $R0 = the identity (see FileIdentity) of the program file process $R0 runs; "" when
+  ; the process cannot be opened or its file not named.
+  Function ${un}ProcessImageIdentity
+    Push $R1
+    Push $R2
+    Push $R3
+    System::Call 'kernel32::OpenProcess(i ${PROCESS_QUERY_LIMITED_INFORMATION}, i 0, i R0) p .R1'
+    ${If} $R1 = 0
+      System::Call 'kernel32::OpenProcess(i ${PROCESS_QUERY_AND_READ}, i 0, i R0) p .R1'
+    ${EndIf}
+    StrCpy $R0 ""
+    ${If} $R1 <> 0
+      StrCpy $R3 0
+      ${If} $ImageNameProc <> 0
+        System::Call '::$ImageNameProc(p R1, i 0, w .R2, *i ${NSIS_MAX_STRLEN}) i .R3'
+      ${ElseIf} $ModuleNameProc <> 0
+        System::Call '::$ModuleNameProc(p R1, p 0, w .R2, i ${NSIS_MAX_STRLEN}) i .R3'
+      ${EndIf}
+      System::Call 'kernel32::CloseHandle(p R1)'
+      ${If} $R3 <> 0
+        ; XP names a program started before the Win32 subsystem in the NT way.
+        StrCpy $R3 $R2 4
+        ${IfThen} $R3 == "\??\" ${|} StrCpy $R2 $R2 "" 4 ${|}
+        StrCpy $R0 $R2
+        Call ${un}FileIdentity
+      ${EndIf}
+    ${EndIf}
+    Pop $R3
+    Pop $R2
+    Pop $R1
+  FunctionEnd
+
+  ; $R0 = 1 when this installation's Brindlex runs in any session: a process whose program
+  ; file is the install folder's brindlex.exe (or, for an upgrade into another folder, the
+  ; earlier folder's), by identity, not by name: any user may start a program of that name
+  ; from a folder of their own. A process this account cannot look into is not counted.
+  ; Only when the processes cannot be listed does the program's mutex count, here (it is
+  ; only seen in this session), even one this account may not open. $RunningSession and
+  ; $RunningProcess then say where; "?" is what could not be found out.
   Function ${un}ProbeProgram
     Push $R1
     Push $R2
     Push $R3
     Push $R4
-    StrCpy $R0 0
+    Push $R5
+    Push $R6
+    Push $R7
     StrCpy $RunningSession "?"
     StrCpy $RunningProcess "?"
+    StrCpy $R0 "$INSTDIR\${PROGRAM_IMAGE}"
+    Call ${un}FileIdentity
+    StrCpy $R5 $R0
+    StrCpy $R6 ""
+    ${If} $EarlierLocation != ""
+      StrCpy $R0 "$EarlierLocation\${PROGRAM_IMAGE}"
+      Call ${un}FileIdentity
+      StrCpy $R6 $R0
+    ${EndIf}
+    StrCpy $R7 0
     System::Call 'kernel32::CreateToolhelp32Snapshot(i ${TH32CS_SNAPPROCESS}, i 0) p .R1'
     ${If} $R1 <> ${INVALID_HANDLE}
       System::Call '*(i ${PROCESSENTRY32W_SIZE}, &i552) p .R2'
@@ -191,7 +319,16 @@ Var FinalPathProc
       ${DoWhile} $R3 <> 0
         System::Call '*$R2(i, i, i .R3, i, i, i, i, i, i, &w260 .R4)'
         ${If} $R4 == "${PROGRAM_IMAGE}"
-          StrCpy $R0 1
+          StrCpy $R0 $R3
+          Call ${un}ProcessImageIdentity
+          ${If} $R0 != ""
+            ${If} $R0 == $R5
+            ${OrIf} $R0 == $R6
+              StrCpy $R7 1
+            ${EndIf}
+          ${EndIf}
+        ${EndIf}
+        ${If} $R7 = 1
           StrCpy $RunningProcess $R3
           System::Call 'kernel32::ProcessIdToSessionId(i R3, *i .R4) i .R3'
           ${IfThen} $R3 <> 0 ${|} StrCpy $RunningSession $R4 ${|}
@@ -201,22 +338,25 @@ Var FinalPathProc
       ${Loop}
       System::Free $R2
       System::Call 'kernel32::CloseHandle(p R1)'
-    ${EndIf}
-    ${If} $R0 = 0
+    ${Else}
       System::Call 'kernel32::OpenMutexW(i ${SYNCHRONIZE}, i 0, w "${PROGRAM_MUTEX}") p .R1 ?e'
       Pop $R2
       ${If} $R1 <> 0
         System::Call 'kernel32::CloseHandle(p R1)'
-        StrCpy $R0 1
+        StrCpy $R7 1
       ${ElseIf} $R2 = ${ERROR_ACCESS_DENIED}
-        StrCpy $R0 1
+        StrCpy $R7 1
       ${EndIf}
-      ${If} $R0 = 1
+      ${If} $R7 = 1
         System::Call 'kernel32::GetCurrentProcessId() i .R1'
         System::Call 'kernel32::ProcessIdToSessionId(i R1, *i .R2) i .R3'
         ${IfThen} $R3 <> 0 ${|} StrCpy $RunningSession $R2 ${|}
       ${EndIf}
     ${EndIf}
+    StrCpy $R0 $R7
+    Pop $R7
+    Pop $R6
+    Pop $R5
     Pop $R4
     Pop $R3
     Pop $R2
@@ -374,6 +514,10 @@ FunctionEnd
 Function .onInit
   SetRegView 32
   Call RequireAdministrator
+  Call LookUpNewerCalls
+  ; To tell whose program a process in another session runs.
+  Push "SeDebugPrivilege"
+  Call EnablePrivilege
   Call ReadCid
   Call RefuseDowngrade
   ReadRegStr $EarlierLocation HKLM "${UNINSTALL_KEY}" "InstallLocation"
@@ -420,25 +564,6 @@ Function UseCanonicalInstallFolder
     ${AndIf} $R2 < ${NSIS_MAX_STRLEN}
       StrCpy $INSTDIR $R0
     ${EndIf}
-  ${EndIf}
-FunctionEnd
-
-; $R0 = the identity (volume serial number and file index) of the file or folder named
-; by $R0, whatever the spelling or link it is reached through; "" when it cannot be opened.
-Function FileIdentity
-  System::Call 'kernel32::CreateFileW(w R0, i ${FILE_READ_ATTRIBUTES}, i ${FILE_SHARE_ALL}, p 0, \
-    i ${OPEN_EXISTING}, i ${FILE_FLAG_BACKUP_SEMANTICS}, p 0) p .R1'
-  StrCpy $R0 ""
-  ${If} $R1 <> ${INVALID_HANDLE}
-    ; BY_HANDLE_FILE_INFORMATION: the serial number is its 8th field, the index its last two.
-    System::Call '*(&i52) p .R2'
-    System::Call 'kernel32::GetFileInformationByHandle(p R1, p R2) i .R3'
-    ${If} $R3 <> 0
-      System::Call '*$R2(i, i, i, i, i, i, i, i .R3, i, i, i, i .R4, i .R5)'
-      StrCpy $R0 "$R3:$R4:$R5"
-    ${EndIf}
-    System::Free $R2
-    System::Call 'kernel32::CloseHandle(p R1)'
   ${EndIf}
 FunctionEnd
 
@@ -518,6 +643,9 @@ Function un.onInit
   ${EndIf}
   SetRegView 32
   Call un.RequireAdministrator
+  Call un.LookUpNewerCalls
+  Push "SeDebugPrivilege"
+  Call un.EnablePrivilege
   Push "/PURGE"
   Call un.HasSwitch
   StrCpy $Purge $R0
@@ -791,9 +919,6 @@ FunctionEnd
 ; application data folder of each profile in the registry's profile list (the system's
 ; accounts among them, for a program started by the system account).
 Function un.CleanDataFolders
-  System::Call 'kernel32::GetModuleHandleW(w "kernel32") p .R0'
-  System::Call 'kernel32::GetProcAddress(p R0, m "GetFinalPathNameByHandleW") p .R0'
-  StrCpy $FinalPathProc $R0
   SetShellVarContext current
   Push "$APPDATA\${PRODUCT}"
   Call un.CleanDataFolder

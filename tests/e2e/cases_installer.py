@@ -464,18 +464,35 @@ def _(t):
         shutil.rmtree(second, ignore_errors=True)
 
 
-@case("a Brindlex seen only among the processes, as one in another session is, makes setup "
-      "wait and say in which session and process")
-def _(t):
-    remove_installation(t)
-    install(t)
-    stand_in = os.path.join(t.tmp, "brindlex.exe")
-    shutil.copyfile(t.probe_exe, stand_in)
-    t.start_windows_program(stand_in, ["sleep", "120000"])
+def start_stand_in(t, exe):
+    """Starts exe, a copy of the probe named brindlex.exe, and waits until it runs."""
+    t.start_windows_program(exe, ["sleep", "120000"])
     deadline = time.monotonic() + 30
     while t.probe("memory", "brindlex.exe")[0] != 0:
         t.check(time.monotonic() < deadline, "the stand-in did not start")
         time.sleep(0.2)
+
+
+@case("a brindlex.exe from another folder makes neither setup nor uninstaller wait; the "
+      "installed one seen only among the processes, as one in another session is, makes "
+      "setup wait and say in which session and process")
+def _(t):
+    remove_installation(t)
+    install(t)
+    elsewhere = os.path.join(t.tmp, "brindlex.exe")
+    shutil.copyfile(t.probe_exe, elsewhere)
+    start_stand_in(t, elsewhere)
+    code, out = setup(t, "/S")
+    t.eq(code, 0, "exit code of setup beside another folder's brindlex.exe: " + out)
+    t.check(not any(message in out for message in WAITING_FOR_PROGRAM),
+            "setup waited for another folder's brindlex.exe: %r" % out)
+    t.eq(quiet_uninstall(t)[0], 0, "exit code of the uninstaller beside it")
+    t.eq(t.probe("kill", "brindlex.exe")[0], 0, "probe kill")
+
+    install(t)
+    # Started by its Windows path: to Wine, drive Z: may be another volume.
+    shutil.copyfile(t.probe_exe, host(installed_exe(t)))
+    start_stand_in(t, installed_exe(t))
     waiting = t.start_windows_program(t.setup, ["/S"])
     said = waiting.err.wait_until(lambda lines: [raw.decode(t.codec, "replace") for _, raw in lines], 60)
     t.check(said and re.search(r"(session|会话) \d+.*(process|进程) \d+", said[0]),
@@ -483,3 +500,4 @@ def _(t):
     t.check(waiting.running(), "setup did not wait")
     t.eq(t.probe("kill", "brindlex.exe")[0], 0, "probe kill")
     waiting.wait_exit(60, expect=0)
+    t.eq(digest(host(installed_exe(t))), digest(t.exe), "program after setup went on")
