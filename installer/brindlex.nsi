@@ -78,6 +78,16 @@ ManifestSupportedOS all
 ; TOKEN_ADJUST_PRIVILEGES, TOKEN_QUERY
 !define TOKEN_ADJUST_AND_QUERY 0x28
 !define SE_PRIVILEGE_ENABLED 2
+; READ_CONTROL, WRITE_DAC, WRITE_OWNER, SYNCHRONIZE, FILE_READ_ATTRIBUTES
+!define SECURITY_ACCESS 0x001E0080
+!define SE_FILE_OBJECT 1
+; OWNER_SECURITY_INFORMATION, DACL_SECURITY_INFORMATION
+!define OWNER_AND_DACL 5
+!define PROTECTED_DACL 0x80000000
+!define UNPROTECTED_DACL 0x20000000
+; The install folder and what it holds: owned by the Administrators, changed only by them
+; and SYSTEM, read and run by users.
+!define INSTALL_FOLDER_SDDL "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -145,9 +155,12 @@ Var WriteFailure
 Var RunningSession
 Var RunningProcess
 Var EntryAttributes
+Var EntryLinks
 Var FinalPathProc
 Var ImageNameProc
 Var ModuleNameProc
+Var InstallOwner
+Var InstallDacl
 
 ; Parts shared by setup and uninstaller; "un" is empty or "un.".
 !macro SharedFunctions un
@@ -456,6 +469,63 @@ Var ModuleNameProc
     Pop $R1
   FunctionEnd
 
+  ; Opens in place the file or folder named on top of the stack, with the access below it:
+  ; leaves the handle on the stack, or ${INVALID_HANDLE} when it is a junction or link,
+  ; leads anywhere but that very path, or cannot be opened. $EntryAttributes = its
+  ; attributes, $EntryLinks its number of names. As the handle does not share deletion,
+  ; nobody can rename the entry or put a link in its place while it is open.
+  Function ${un}OpenInPlace
+    Exch $0
+    Exch
+    Exch $4
+    Push $1
+    Push $2
+    Push $3
+    StrCpy $1 ${INVALID_HANDLE}
+    System::Call 'kernel32::GetFileAttributesW(w r0) i .r2'
+    IntOp $3 $2 & ${FILE_ATTRIBUTE_REPARSE_POINT}
+    ${If} $2 <> -1
+    ${AndIf} $3 = 0
+      System::Call 'kernel32::CreateFileW(w r0, i r4, i ${FILE_SHARE_READ_WRITE}, p 0, \
+        i ${OPEN_EXISTING}, i ${FILE_FLAGS_IN_PLACE}, p 0) p .r1'
+    ${EndIf}
+    ${If} $1 <> ${INVALID_HANDLE}
+      System::Call '*(&i52) p .r2'
+      System::Call 'kernel32::GetFileInformationByHandle(p r1, p r2) i .r3'
+      System::Call '*$2(i .r4)'
+      StrCpy $EntryAttributes $4
+      System::Call '*$2(i, i, i, i, i, i, i, i, i, i, i .r4)'
+      StrCpy $EntryLinks $4
+      System::Free $2
+      IntOp $2 $EntryAttributes & ${FILE_ATTRIBUTE_REPARSE_POINT}
+      ${If} $3 = 0
+      ${OrIf} $2 <> 0
+        System::Call 'kernel32::CloseHandle(p r1)'
+        StrCpy $1 ${INVALID_HANDLE}
+      ${ElseIf} $FinalPathProc <> 0
+        ; Where the handle leads, for links the attributes do not show (Wine's symbolic
+        ; links look like plain files and folders).
+        System::Call '::$FinalPathProc(p r1, w .r2, i ${NSIS_MAX_STRLEN}, i 0) i .r3'
+        StrCpy $3 $2 4
+        ${If} $3 == "\\?\"
+          StrCpy $2 $2 "" 4
+          StrCpy $3 $2 4
+          ${IfThen} $3 == "UNC\" ${|} StrCpy $2 "\$2" "" 3 ${|}
+        ${EndIf}
+        ${If} $2 != $0
+          System::Call 'kernel32::CloseHandle(p r1)'
+          StrCpy $1 ${INVALID_HANDLE}
+        ${EndIf}
+      ${EndIf}
+    ${EndIf}
+    StrCpy $0 $1
+    Pop $3
+    Pop $2
+    Pop $1
+    Pop $4
+    Exch $0
+  FunctionEnd
+
   ; $R0 = 1 when the switch on the stack is an argument of its own (any letter case).
   Function ${un}HasSwitch
     Call ${un}FindArgument
@@ -574,6 +644,94 @@ Function HoldFile
     i ${OPEN_EXISTING}, i 0, p 0) p .R0'
 FunctionEnd
 
+; Gives the entry named on top of the stack the owner $InstallOwner and the access list
+; $InstallDacl, protected or added to by what it inherits as the flag below it says; and the
+; same to everything in a folder, inheriting. Leaves on the stack the first entry that could
+; not be given them, or "". A link or a file with other names is such an entry: its
+; security is that of what it leads to or shares, which may lie anywhere.
+Function ProtectInPlace
+  Exch $0
+  Exch
+  Exch $1
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  StrCpy $5 $0
+  ; Held while its content is gone through, so that it cannot be swapped for a link.
+  Push ${SECURITY_ACCESS}
+  Push $0
+  Call OpenInPlace
+  Pop $2
+  ${If} $2 <> ${INVALID_HANDLE}
+    IntOp $3 $EntryAttributes & ${FILE_ATTRIBUTE_DIRECTORY}
+    ${If} $3 <> 0
+    ${OrIf} $EntryLinks = 1
+      IntOp $4 ${OWNER_AND_DACL} | $1
+      System::Call 'advapi32::SetSecurityInfo(p r2, i ${SE_FILE_OBJECT}, i r4, p $InstallOwner, \
+        p 0, p $InstallDacl, p 0) i .r4'
+      ${If} $4 = 0
+        StrCpy $5 ""
+      ${EndIf}
+    ${EndIf}
+    ${If} $5 == ""
+    ${AndIf} $3 <> 0
+      FindFirst $3 $4 "$0\*.*"
+      ${DoWhile} $4 != ""
+        ${If} $4 != "."
+        ${AndIf} $4 != ".."
+          Push ${UNPROTECTED_DACL}
+          Push "$0\$4"
+          Call ProtectInPlace
+          Pop $1
+          ${IfThen} $5 == "" ${|} StrCpy $5 $1 ${|}
+        ${EndIf}
+        FindNext $3 $4
+      ${Loop}
+      FindClose $3
+    ${EndIf}
+    System::Call 'kernel32::CloseHandle(p r2)'
+  ${EndIf}
+  StrCpy $0 $5
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Exch $0
+FunctionEnd
+
+; The program's DLLs that are not among the system's known ones are looked for beside it
+; first, and a developer-tools page beside it switches the engine's tools on: so the install
+; folder and all it holds get an access list that lets only SYSTEM and the Administrators
+; change them, whoever made the folder /D= names. Ends setup when any of it cannot be given
+; that list, a link among them, before the program is written there.
+Function ProtectInstallFolder
+  StrCpy $R0 $INSTDIR
+  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW( \
+    w "${INSTALL_FOLDER_SDDL}", i 1, *p .R1, p 0) i .R2'
+  ${If} $R2 <> 0
+    System::Call 'advapi32::GetSecurityDescriptorOwner(p R1, *p .R2, *i .R3) i .R4'
+    System::Call 'advapi32::GetSecurityDescriptorDacl(p R1, *i .R3, *p .R5, *i .R3) i .R6'
+    ${If} $R4 <> 0
+    ${AndIf} $R6 <> 0
+      StrCpy $InstallOwner $R2
+      StrCpy $InstallDacl $R5
+      Push ${PROTECTED_DACL}
+      Push $INSTDIR
+      Call ProtectInPlace
+      Pop $R0
+    ${EndIf}
+    System::Call 'kernel32::LocalFree(p R1)'
+  ${EndIf}
+  ClearErrors
+  ${If} $R0 != ""
+    StrCpy $WriteFailure $R0
+    SetErrors
+  ${EndIf}
+  Call AbortOnWriteError
+FunctionEnd
+
 ; An upgrade into another folder takes the earlier copy away. The same folder may be
 ; spelled otherwise (short names, ".", letter case) or reached through a link, so the
 ; folders are compared by identity; and the files this run wrote are held open while the
@@ -621,6 +779,7 @@ Section "Brindlex"
   ; The entry, the shortcuts and the comparison with an earlier folder use one spelling.
   Call UseCanonicalInstallFolder
   SetOutPath "$INSTDIR"
+  Call ProtectInstallFolder
   File "/oname=brindlex.exe" "${PROGRAM}"
   StrCpy $WriteFailure "$INSTDIR\uninstall.exe"
   ClearErrors
@@ -776,61 +935,6 @@ Function un.CleanUpAfterUninstaller
   Delete /REBOOTOK "$EXEPATH"
   RMDir /REBOOTOK "$EXEDIR"
   SetRebootFlag false
-FunctionEnd
-
-; Opens in place the file or folder named on top of the stack, with the access below it:
-; leaves the handle on the stack, or ${INVALID_HANDLE} when it is a junction or link,
-; leads anywhere but that very path, or cannot be opened. $EntryAttributes = its
-; attributes. As the handle does not share deletion, nobody can rename the entry or put
-; a link in its place while it is open.
-Function un.OpenInPlace
-  Exch $0
-  Exch
-  Exch $4
-  Push $1
-  Push $2
-  Push $3
-  StrCpy $1 ${INVALID_HANDLE}
-  System::Call 'kernel32::GetFileAttributesW(w r0) i .r2'
-  IntOp $3 $2 & ${FILE_ATTRIBUTE_REPARSE_POINT}
-  ${If} $2 <> -1
-  ${AndIf} $3 = 0
-    System::Call 'kernel32::CreateFileW(w r0, i r4, i ${FILE_SHARE_READ_WRITE}, p 0, \
-      i ${OPEN_EXISTING}, i ${FILE_FLAGS_IN_PLACE}, p 0) p .r1'
-  ${EndIf}
-  ${If} $1 <> ${INVALID_HANDLE}
-    System::Call '*(&i52) p .r2'
-    System::Call 'kernel32::GetFileInformationByHandle(p r1, p r2) i .r3'
-    System::Call '*$2(i .s)'
-    Pop $EntryAttributes
-    System::Free $2
-    IntOp $2 $EntryAttributes & ${FILE_ATTRIBUTE_REPARSE_POINT}
-    ${If} $3 = 0
-    ${OrIf} $2 <> 0
-      System::Call 'kernel32::CloseHandle(p r1)'
-      StrCpy $1 ${INVALID_HANDLE}
-    ${ElseIf} $FinalPathProc <> 0
-      ; Where the handle leads, for links the attributes do not show (Wine's symbolic
-      ; links look like plain files and folders).
-      System::Call '::$FinalPathProc(p r1, w .r2, i ${NSIS_MAX_STRLEN}, i 0) i .r3'
-      StrCpy $3 $2 4
-      ${If} $3 == "\\?\"
-        StrCpy $2 $2 "" 4
-        StrCpy $3 $2 4
-        ${IfThen} $3 == "UNC\" ${|} StrCpy $2 "\$2" "" 3 ${|}
-      ${EndIf}
-      ${If} $2 != $0
-        System::Call 'kernel32::CloseHandle(p r1)'
-        StrCpy $1 ${INVALID_HANDLE}
-      ${EndIf}
-    ${EndIf}
-  ${EndIf}
-  StrCpy $0 $1
-  Pop $3
-  Pop $2
-  Pop $1
-  Pop $4
-  Exch $0
 FunctionEnd
 
 ; Removes the file or folder named on the stack, a folder's content first, and never goes

@@ -5,6 +5,7 @@ import hashlib
 import os
 import re
 import shutil
+import stat
 import subprocess
 import time
 
@@ -403,7 +404,8 @@ def install_into(t, folder):
 
 
 @case("setup into the same folder spelled by its short name or with '.' keeps the program, "
-      "the uninstaller and the entry; into another folder it takes the earlier copy away")
+      "the uninstaller and the entry; into another folder it takes the earlier copy away, "
+      "and nobody else may write that folder or what it held")
 def _(t):
     remove_installation(t)
     install(t, "/CID=acc-1")
@@ -416,9 +418,19 @@ def _(t):
         for part in ("files", "entry"):
             t.eq(after[part], before[part], "%s after setup into %s" % (part, spelling))
     other = r"C:\Brindlex elsewhere"
+    # A folder anyone may write, and a DLL someone planted in it.
+    planted = os.path.join(host(other), "version.dll")
+    os.makedirs(host(other), exist_ok=True)
+    with open(planted, "wb") as f:
+        f.write(b"planted")
+    os.chmod(planted, 0o666)
+    os.chmod(host(other), 0o777)
     try:
         install_into(t, other)
-        t.eq(sorted(os.listdir(host(other))), ["brindlex.exe", "uninstall.exe"], "files moved")
+        t.eq(sorted(os.listdir(host(other))), ["brindlex.exe", "uninstall.exe", "version.dll"],
+             "files moved")
+        for path in (host(other), planted):
+            t.eq(os.stat(path).st_mode & stat.S_IWOTH, 0, "others may write " + path)
         t.check(not os.path.exists(host(folder)), "the earlier folder stayed")
         t.eq(entry(t)["InstallLocation"], ("REG_SZ", other), "InstallLocation after the move")
     finally:
