@@ -88,6 +88,19 @@ ManifestSupportedOS all
 ; The install folder and what it holds: owned by the Administrators, changed only by them
 ; and SYSTEM, read and run by users.
 !define INSTALL_FOLDER_SDDL "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+; The folder the program unpacks its engine into: the Administrators' and SYSTEM's alone.
+!define ENGINE_FOLDER_SDDL "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
+; READ_CONTROL, DELETE, SYNCHRONIZE, FILE_READ_ATTRIBUTES, FILE_WRITE_ATTRIBUTES
+!define CHECK_AND_MOVE_ACCESS 0x00130180
+!define FILE_RENAME_INFORMATION 10
+!define ACL_SIZE_INFORMATION 2
+!define ACCESS_ALLOWED_ACE_TYPE 0
+!define ACCESS_ALLOWED_CALLBACK_ACE_TYPE 9
+!define WIN_LOCAL_SYSTEM_SID 22
+!define WIN_BUILTIN_ADMINISTRATORS_SID 26
+; What lets an account change a folder or what it holds: FILE_WRITE_DATA, FILE_APPEND_DATA,
+; FILE_DELETE_CHILD, DELETE, WRITE_DAC, WRITE_OWNER, GENERIC_WRITE, GENERIC_ALL.
+!define WRITE_RIGHTS 0x500D0046
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -145,6 +158,10 @@ LangString NeedAdministrator ${LANG_ENGLISH} "Administrator rights are needed to
 LangString NeedAdministrator ${LANG_SIMPCHINESE} "安装或卸载 Brindlex 需要管理员权限。"
 LangString WriteFailed ${LANG_ENGLISH} "Brindlex could not be written completely: $WriteFailure"
 LangString WriteFailed ${LANG_SIMPCHINESE} "Brindlex 未能完整写入：$WriteFailure"
+LangString EngineFolderLeft ${LANG_ENGLISH} \
+  "$EngineFolder was left as it is: it is a link, or could not be made a folder only administrators can change. Brindlex tries again when it starts."
+LangString EngineFolderLeft ${LANG_SIMPCHINESE} \
+  "$EngineFolder 保持原样：它是链接，或无法改为只有管理员才能更改的文件夹。Brindlex 启动时会再试。"
 
 Var InstalledVersion
 Var EarlierLocation
@@ -161,6 +178,7 @@ Var ImageNameProc
 Var ModuleNameProc
 Var InstallOwner
 Var InstallDacl
+Var EngineFolder
 
 ; Parts shared by setup and uninstaller; "un" is empty or "un.".
 !macro SharedFunctions un
@@ -526,6 +544,23 @@ Var InstallDacl
     Exch $0
   FunctionEnd
 
+  ; $R0 = the folder for all users (SetShellVarContext all) that the program unpacks its
+  ; engine into, its parent spelled as the file system does: OpenInPlace compares the name
+  ; with where a handle leads.
+  Function ${un}EngineFolder
+    Push $R1
+    Push $R2
+    StrCpy $R0 $APPDATA
+    System::Call 'kernel32::GetLongPathNameW(w R0, w .R1, i ${NSIS_MAX_STRLEN}) i .R2'
+    ${If} $R2 > 0
+    ${AndIf} $R2 < ${NSIS_MAX_STRLEN}
+      StrCpy $R0 $R1
+    ${EndIf}
+    StrCpy $R0 "$R0\${PRODUCT}"
+    Pop $R2
+    Pop $R1
+  FunctionEnd
+
   ; $R0 = 1 when the switch on the stack is an argument of its own (any letter case).
   Function ${un}HasSwitch
     Call ${un}FindArgument
@@ -732,6 +767,188 @@ Function ProtectInstallFolder
   Call AbortOnWriteError
 FunctionEnd
 
+; $R0 = 1 when the SID at the address on the stack is SYSTEM's or the Administrators'.
+Function IsSystemOrAdministrators
+  Exch $R1
+  Push $R2
+  System::Call 'advapi32::IsWellKnownSid(p R1, i ${WIN_LOCAL_SYSTEM_SID}) i .R0'
+  System::Call 'advapi32::IsWellKnownSid(p R1, i ${WIN_BUILTIN_ADMINISTRATORS_SID}) i .R2'
+  ${If} $R0 <> 0
+  ${OrIf} $R2 <> 0
+    StrCpy $R0 1
+  ${Else}
+    StrCpy $R0 0
+  ${EndIf}
+  Pop $R2
+  Pop $R1
+FunctionEnd
+
+; $R0 = 1 when the entry open as the handle on the stack is owned by SYSTEM or the
+; Administrators and grants nobody else a right to write, add, delete, or change its access
+; list or owner: no list at all lets everyone in.
+Function AdministratorsOnly
+  Exch $R1
+  Push $R2
+  Push $R3
+  Push $R4
+  Push $R5
+  Push $R6
+  Push $R7
+  Push $R8
+  StrCpy $R0 0
+  System::Call 'advapi32::GetSecurityInfo(p R1, i ${SE_FILE_OBJECT}, i ${OWNER_AND_DACL}, \
+    *p .R2, p 0, *p .R3, p 0, *p .R4) i .R5'
+  ${If} $R5 = 0
+    Push $R2
+    Call IsSystemOrAdministrators
+    ${If} $R0 = 1
+    ${AndIf} $R3 = 0
+      StrCpy $R0 0
+    ${EndIf}
+    ${If} $R0 = 1
+      ; ACL_SIZE_INFORMATION: the number of entries comes first.
+      System::Call '*(i 0, i 0, i 0) p .R5'
+      System::Call 'advapi32::GetAclInformation(p R3, p R5, i 12, i ${ACL_SIZE_INFORMATION}) i .R6'
+      System::Call '*$R5(i .R7)'
+      System::Free $R5
+      ${IfThen} $R6 = 0 ${|} StrCpy $R0 0 ${|}
+      StrCpy $R6 0
+      ${DoWhile} $R6 < $R7
+        ${IfThen} $R0 = 0 ${|} ${ExitDo} ${|}
+        System::Call 'advapi32::GetAce(p R3, i R6, *p .R5) i .R8'
+        ${If} $R8 = 0
+          StrCpy $R0 0
+        ${Else}
+          ; ACE_HEADER (type, flags, size), then the rights, then the SID.
+          System::Call '*$R5(&i1 .R8, &i1, &i2, i .R2)'
+          IntOp $R2 $R2 & ${WRITE_RIGHTS}
+          ${If} $R2 <> 0
+            ${If} $R8 = ${ACCESS_ALLOWED_ACE_TYPE}
+            ${OrIf} $R8 = ${ACCESS_ALLOWED_CALLBACK_ACE_TYPE}
+              IntPtrOp $R5 $R5 + 8
+              Push $R5
+              Call IsSystemOrAdministrators
+            ${EndIf}
+          ${EndIf}
+        ${EndIf}
+        IntOp $R6 $R6 + 1
+      ${Loop}
+    ${EndIf}
+    System::Call 'kernel32::LocalFree(p R4)'
+  ${EndIf}
+  Pop $R8
+  Pop $R7
+  Pop $R6
+  Pop $R5
+  Pop $R4
+  Pop $R3
+  Pop $R2
+  Pop $R1
+FunctionEnd
+
+; Renames the entry named on top of the stack, open as the handle below it with delete
+; access, to a free name beside it ("<name>.moved-<tick>-<n>"), through that handle: the
+; entry itself moves, whatever might be put at its name meanwhile. $R0 = 1 when it moved.
+Function MoveAside
+  Exch $R1
+  Exch
+  Exch $R2
+  Push $R3
+  Push $R4
+  Push $R5
+  Push $R6
+  Push $R7
+  StrCpy $R0 0
+  System::Call 'kernel32::GetTickCount() i .R3'
+  IntFmt $R3 "%u" $R3
+  ${For} $R4 1 20
+    StrCpy $R5 "\??\$R1.moved-$R3-$R4"
+    StrLen $R6 $R5
+    IntOp $R6 $R6 * 2
+    ; FILE_RENAME_INFORMATION: not replacing, no root folder, the name's length in bytes,
+    ; the name.
+    System::Call '*(i 0, p 0, i R6, &w${NSIS_MAX_STRLEN} R5) p .R7'
+    IntOp $R6 $R6 + 12
+    System::Call 'ntdll::NtSetInformationFile(p R2, *l 0, p R7, i R6, \
+      i ${FILE_RENAME_INFORMATION}) i .R6'
+    System::Free $R7
+    ${If} $R6 = 0
+      StrCpy $R0 1
+      ${Break}
+    ${EndIf}
+  ${Next}
+  Pop $R7
+  Pop $R6
+  Pop $R5
+  Pop $R4
+  Pop $R3
+  Pop $R2
+  Pop $R1
+FunctionEnd
+
+; Makes the folder the program unpacks its engine into, for SYSTEM and the Administrators
+; alone. Any user may create entries beside it, so what already stands at its name and is
+; not such a folder (a file, a folder others may change) is moved aside first: the entry
+; itself, through a handle on it, never what a link leads to. A link, or what cannot be
+; opened in place, stays, and setup says so; the program tries again when it starts. A
+; folder that already is the Administrators' alone holds an earlier version's engine,
+; which the program checks and rewrites itself: it is kept.
+Function MakeEngineFolder
+  ; So that a planted entry's access list cannot keep setup from reading or moving it.
+  Push "SeBackupPrivilege"
+  Call EnablePrivilege
+  Push "SeRestorePrivilege"
+  Call EnablePrivilege
+  Call EngineFolder
+  StrCpy $EngineFolder $R0
+  StrCpy $R6 $R0
+  StrCpy $R3 0
+  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW( \
+    w "${ENGINE_FOLDER_SDDL}", i 1, *p .R1, p 0) i .R2'
+  ${If} $R2 <> 0
+    System::Call '*(i 12, p R1, i 0) p .R2'
+    ; Again when something takes the name between the moving aside and the making.
+    ${For} $R4 1 3
+      ; Fails on a name already taken, by whatever.
+      System::Call 'kernel32::CreateDirectoryW(w R6, p R2) i .R5'
+      ${If} $R5 <> 0
+        StrCpy $R3 1
+        ${Break}
+      ${EndIf}
+      Push ${CHECK_AND_MOVE_ACCESS}
+      Push $R6
+      Call OpenInPlace
+      Pop $R7
+      ${IfThen} $R7 = ${INVALID_HANDLE} ${|} ${Break} ${|}
+      StrCpy $R0 0
+      IntOp $R5 $EntryAttributes & ${FILE_ATTRIBUTE_DIRECTORY}
+      ${If} $R5 <> 0
+        Push $R7
+        Call AdministratorsOnly
+      ${EndIf}
+      ${If} $R0 = 1
+        StrCpy $R3 1
+        StrCpy $R0 0
+      ${Else}
+        Push $R7
+        Push $R6
+        Call MoveAside
+      ${EndIf}
+      System::Call 'kernel32::CloseHandle(p R7)'
+      ; Kept, or not moved: nothing more to try.
+      ${IfThen} $R0 = 0 ${|} ${Break} ${|}
+    ${Next}
+    System::Free $R2
+    System::Call 'kernel32::LocalFree(p R1)'
+  ${EndIf}
+  ${If} $R3 = 0
+    DetailPrint "$(EngineFolderLeft)"
+    Push "$(EngineFolderLeft)"
+    Call TellCaller
+  ${EndIf}
+  ClearErrors
+FunctionEnd
+
 ; An upgrade into another folder takes the earlier copy away. The same folder may be
 ; spelled otherwise (short names, ".", letter case) or reached through a link, so the
 ; folders are compared by identity; and the files this run wrote are held open while the
@@ -791,6 +1008,7 @@ Section "Brindlex"
   Call AbortOnWriteError
   Call WriteUninstallEntry
   Call RemoveEarlierLocation
+  Call MakeEngineFolder
 SectionEnd
 
 Function un.onInit
@@ -1060,9 +1278,11 @@ Section "Uninstall"
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"
   Delete "$DESKTOP\${PRODUCT}.lnk"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
-  ; The unpacked engine always goes, with the folder it is kept in for all users.
-  Delete "$APPDATA\${PRODUCT}\node.dll"
-  RMDir "$APPDATA\${PRODUCT}"
+  ; The unpacked engine always goes, with the folder it is kept in for all users; a link
+  ; in its place stays, and what it leads to is not touched.
+  Call un.EngineFolder
+  Push $R0
+  Call un.RemoveInPlace
   ; The users' settings and logs stay unless /PURGE; an engine earlier versions
   ; unpacked there goes too.
   Call un.CleanDataFolders

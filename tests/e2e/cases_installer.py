@@ -1,6 +1,8 @@
 """The setup program and its uninstaller: what an installation leaves (entry in the
 32-bit registry view, files, shortcuts), upgrades and refusals, a running program,
 removal, and signed releases."""
+import atexit
+import glob
 import hashlib
 import os
 import re
@@ -15,6 +17,7 @@ from e2e import case
 os.environ["WINEDLLOVERRIDES"] = "mscoree,mshtml=;winemenubuilder.exe=d"
 
 UNINSTALL_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Brindlex"
+ENGINE_FOLDER = r"C:\ProgramData\Brindlex"
 NSIS_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                            "installer", "brindlex.nsi")
 SIGN_SCRIPT = os.path.join(os.path.dirname(NSIS_SCRIPT), "sign.sh")
@@ -80,8 +83,26 @@ def state(t):
     return {"entry": entry(t), "files": files, "shortcuts": links}
 
 
+def clear_engine_folder():
+    """Takes away the engine folder and what setup moved aside from its place, a link
+    as a link. Wine gives every file its user for owner, so a setup there moves aside the
+    folder an earlier one made; other groups count what lies beside it."""
+    if "WINEPREFIX" not in os.environ:
+        return
+    folder = host(ENGINE_FOLDER)
+    for path in [folder] + glob.glob(folder + ".moved-*"):
+        if os.path.islink(path) or os.path.isfile(path):
+            os.remove(path)
+        elif os.path.isdir(path):
+            shutil.rmtree(path, ignore_errors=True)
+
+
+atexit.register(clear_engine_folder)
+
+
 def remove_installation(t):
     t.reg_delete_key(UNINSTALL_KEY)
+    clear_engine_folder()
     shutil.rmtree(host(install_dir(t)), ignore_errors=True)
     for path in shortcuts():
         if os.path.exists(path):
@@ -241,6 +262,45 @@ def _(t):
     t.eq(code, 0, "exit code of the silent uninstall with /PURGE: " + out)
     t.eq(state(t), {"entry": None, "files": {}, "shortcuts": {}}, "left after /PURGE")
     t.check(not os.path.exists(data), "the user's folder is still there after /PURGE")
+
+
+@case("setup moves a file in the engine folder's place aside and makes the folder; a link "
+      "there stays, and neither setup nor uninstaller touches what it leads to")
+def _(t):
+    remove_installation(t)
+    folder = host(ENGINE_FOLDER)
+    with open(folder, "wb") as f:
+        f.write(b"not a folder")
+    install(t)
+    t.check(os.path.isdir(folder) and not os.path.islink(folder), "setup made no engine folder")
+    moved = glob.glob(folder + ".moved-*")
+    t.eq([open(m, "rb").read() for m in moved], [b"not a folder"], "the file moved aside")
+    t.eq(quiet_uninstall(t)[0], 0, "exit code of the uninstaller")
+    t.check(not os.path.lexists(folder), "the uninstaller left the engine folder")
+
+    # Wine acts on what a folder link leads to through any handle, so setup may only
+    # leave the link, and say so; moving the link itself would do as well.
+    target = os.path.join(t.tmp, "elsewhere")
+    os.makedirs(target)
+    with open(os.path.join(target, "node.dll"), "wb") as f:
+        f.write(b"someone else's file")
+    os.symlink(target, folder)
+
+    def untouched(after):
+        t.eq(os.listdir(target), ["node.dll"], "what the link leads to after " + after)
+        with open(os.path.join(target, "node.dll"), "rb") as f:
+            t.eq(f.read(), b"someone else's file", "its file after " + after)
+    try:
+        code, out = setup(t, "/S")
+        t.eq(code, 0, "exit code of setup over a link: " + out)
+        t.check(not os.path.islink(folder) or ENGINE_FOLDER in out,
+                "setup left the link without saying so: %r" % out)
+        untouched("setup")
+        t.eq(quiet_uninstall(t)[0], 0, "exit code of the uninstaller over a link")
+        untouched("the uninstaller")
+    finally:
+        if os.path.islink(folder):
+            os.remove(folder)
 
 
 def stderr_text(t, program):
