@@ -15,6 +15,10 @@
     var storageKey = "brindlex-mock:config.data";
     var maxPath = 260;
     var rootNames = ["HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE"];
+    var followedStatuses = [301, 302, 303, 307, 308];
+    var maxRedirects = 10;
+    // A transfer the network cut short is tried again after each of these pauses.
+    var resumePausesMs = [1000, 2000, 4000, 8000, 16000];
     var seed = {};
     // Stores without a prototype: any key, "__proto__" included, is an ordinary one.
     var memory = Object.create(null);
@@ -214,9 +218,24 @@
             },
         };
     }
+    function schemeOf(url) {
+        var at = url.indexOf("://");
+        return at < 0 ? "" : url.slice(0, at).toLowerCase();
+    }
+    // Whether a download may go on from one address to the next, by the program's rules.
+    function mayFollow(from, to) {
+        var scheme = schemeOf(to);
+        var why = scheme !== "http" && scheme !== "https" ? "to another scheme"
+            : schemeOf(from) === "https" && scheme === "http" ? "from https to http" : "";
+        if (why)
+            console.warn("brindlex mock: download refused a redirect " + why + ", from " + from + " to " + to);
+        return !why;
+    }
     function fetchedReply(url) {
-        // Redirects are not followed: an opaque redirect has status 0, a failure.
-        return fetch(url, { redirect: "manual", cache: "no-store" }).then(function (response) {
+        // The browser follows the redirects itself and shows only where they ended.
+        return fetch(url, { cache: "no-store" }).then(function (response) {
+            if (response.redirected && !mayFollow(url, response.url))
+                return null;
             var reader = response.body ? response.body.getReader() : null;
             return {
                 status: response.status,
@@ -229,6 +248,31 @@
             };
         });
     }
+    // The reply for url: seeded answers, with their redirects followed as the program
+    // follows them, then the network. null when a redirect is refused.
+    function replyFor(url) {
+        var current = url;
+        for (var hops = 0;; hops++) {
+            var answer = seed.downloads && seed.downloads[current];
+            if (!answer)
+                return fetchedReply(current);
+            if (followedStatuses.indexOf(answer.status || 200) < 0 || answer.location === undefined) {
+                return Promise.resolve(seededReply(answer));
+            }
+            var next = "";
+            try {
+                next = new URL(answer.location, current).href;
+            }
+            catch (e) { /* not an address */ }
+            if (hops === maxRedirects) {
+                console.warn("brindlex mock: download not saved, more than " + maxRedirects + " redirects: " + url);
+                return Promise.resolve(null);
+            }
+            if (!mayFollow(current, next))
+                return Promise.resolve(null);
+            current = next;
+        }
+    }
     function runDownload(url, filePath, progress, finished) {
         var target = redirected(filePath);
         // The program posts nothing when it cannot even start the transfer.
@@ -236,52 +280,66 @@
             console.error("brindlex mock: download target unusable, no callback: " + filePath);
             return;
         }
-        var answer = seed.downloads && seed.downloads[url];
-        var delay = seed.callbackDelayMs || 0;
         var progressName = utf8Length(progress + "(100)") < 128 ? progress : "";
-        track(later(delay).then(function () {
-            return answer ? seededReply(answer) : fetchedReply(url);
-        }).then(function (reply) {
-            var received = [];
-            var size = 0;
-            var lastPercent = 0;
-            var success = reply.status >= 200 && reply.status <= 299;
-            var step = function () {
-                return reply.read().then(function (chunk) {
-                    if (!chunk)
-                        return;
-                    received.push(chunk);
-                    size += chunk.length;
-                    var percent = reply.total > 0 ? Math.floor(size / reply.total * 100) : 0;
-                    // A complete body's 100 waits until the file is in place.
-                    if (percent !== lastPercent && percent > 0 && percent < 100 && progressName) {
-                        callBack(progressName, percent, 128);
-                    }
-                    lastPercent = percent;
-                    return step();
-                });
-            };
-            return step().then(function () {
-                var complete = success && (reply.total === 0 || size === reply.total);
-                var entry = files[fileKey(target)];
-                if (!complete || (entry && (entry.inUse || !entry.data))) {
-                    callBack(finished, 0, 256);
-                    return;
-                }
-                var body = new Uint8Array(size);
-                var at = 0;
-                for (var i = 0; i < received.length; i++) {
-                    body.set(received[i], at);
-                    at += received[i].length;
-                }
-                if (size > 0)
-                    putFile(target, body);
-                else
-                    delete files[fileKey(target)];
-                if (lastPercent === 100 && progressName)
-                    callBack(progressName, 100, 128);
-                callBack(finished, 1, 256);
+        var reached = 0; // the highest percentage reported: a new attempt is heard only above it
+        var began = false; // a 2xx reply has begun, so a cut is worth another attempt
+        var attempts = 0;
+        // One attempt: the whole body and its announced size, or null when the reply is not
+        // the file; rejects when the network cut it short.
+        var attempt = function () {
+            return replyFor(url).then(function (reply) {
+                if (!reply || reply.status < 200 || reply.status > 299)
+                    return null;
+                began = true;
+                var received = [];
+                var size = 0;
+                var step = function () {
+                    return reply.read().then(function (chunk) {
+                        if (chunk) {
+                            received.push(chunk);
+                            size += chunk.length;
+                            var percent = reply.total > 0 ? Math.floor(size / reply.total * 100) : 0;
+                            // A complete body's 100 waits until the file is in place.
+                            if (percent > reached && percent < 100 && progressName) {
+                                reached = percent;
+                                callBack(progressName, percent, 128);
+                            }
+                            return step();
+                        }
+                        if (reply.total > 0 && size !== reply.total)
+                            throw new Error(size + " of " + reply.total + " bytes");
+                        var body = new Uint8Array(size);
+                        var at = 0;
+                        for (var i = 0; i < received.length; i++) {
+                            body.set(received[i], at);
+                            at += received[i].length;
+                        }
+                        return { body: body, total: reply.total };
+                    });
+                };
+                return step();
+            }).then(null, function (e) {
+                // The program asks again for what the network cut short; the page sees the
+                // same whether it resumes or starts over.
+                if (!began || attempts === resumePausesMs.length)
+                    throw e;
+                console.warn("brindlex mock: download cut short (" + e + "), trying again: " + url);
+                return later(resumePausesMs[attempts++]).then(attempt);
             });
+        };
+        track(later(seed.callbackDelayMs || 0).then(attempt).then(function (got) {
+            var entry = files[fileKey(target)];
+            if (!got || (entry && (entry.inUse || !entry.data))) {
+                callBack(finished, 0, 256);
+                return;
+            }
+            if (got.body.length > 0)
+                putFile(target, got.body);
+            else
+                delete files[fileKey(target)];
+            if (got.total > 0 && progressName)
+                callBack(progressName, 100, 128);
+            callBack(finished, 1, 256);
         }, function () {
             callBack(finished, 0, 256);
         }));

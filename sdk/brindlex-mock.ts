@@ -33,8 +33,9 @@ interface BrindlexMockSeed {
   /** Keys only in the 64-bit view (absent on 32-bit Windows), and only in the 32-bit. */
   registry64?: { [keyPath: string]: { [valueName: string]: string | number } };
   registry32?: { [keyPath: string]: { [valueName: string]: string | number } };
-  /** Download answers by URL; other URLs are fetched from the network. */
-  downloads?: { [url: string]: { status?: number; body?: string; sizeUnknown?: boolean } };
+  /** Download answers by URL; other URLs are fetched from the network. A 301, 302,
+   *  303, 307 or 308 with a location sends the download there, as the program does. */
+  downloads?: { [url: string]: BrindlexMockAnswer };
   /** exec outcomes by program path; without one, a path that exists starts. */
   exec?: { [path: string]: { result?: BrindlexOutcome; runMs?: number } };
   /** Replaces the stored setCacheData values (otherwise local storage keeps them). */
@@ -44,6 +45,8 @@ interface BrindlexMockSeed {
   /** Milliseconds before a callback runs. */
   callbackDelayMs?: number;
 }
+
+interface BrindlexMockAnswer { status?: number; body?: string; sizeUnknown?: boolean; location?: string }
 
 interface BrindlexMockCall {
   type: "call" | "callback";
@@ -69,6 +72,10 @@ interface BrindlexMockControl {
   const storageKey = "brindlex-mock:config.data";
   const maxPath = 260;
   const rootNames = ["HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE"];
+  const followedStatuses = [301, 302, 303, 307, 308];
+  const maxRedirects = 10;
+  // A transfer the network cut short is tried again after each of these pauses.
+  const resumePausesMs = [1000, 2000, 4000, 8000, 16000];
 
   interface Entry { path: string; data: Uint8Array | null; inUse: boolean }
 
@@ -273,7 +280,7 @@ interface BrindlexMockControl {
   // unknown) and the body in pieces.
   interface Reply { status: number; total: number; read: () => Promise<Uint8Array | null> }
 
-  function seededReply(answer: { status?: number; body?: string; sizeUnknown?: boolean }): Reply {
+  function seededReply(answer: BrindlexMockAnswer): Reply {
     const body = utf8Encode(answer.body || "");
     let at = 0;
     return {
@@ -287,9 +294,24 @@ interface BrindlexMockControl {
     };
   }
 
-  function fetchedReply(url: string): Promise<Reply> {
-    // Redirects are not followed: an opaque redirect has status 0, a failure.
-    return fetch(url, { redirect: "manual", cache: "no-store" }).then(function (response) {
+  function schemeOf(url: string): string {
+    const at = url.indexOf("://");
+    return at < 0 ? "" : url.slice(0, at).toLowerCase();
+  }
+
+  // Whether a download may go on from one address to the next, by the program's rules.
+  function mayFollow(from: string, to: string): boolean {
+    const scheme = schemeOf(to);
+    const why = scheme !== "http" && scheme !== "https" ? "to another scheme"
+      : schemeOf(from) === "https" && scheme === "http" ? "from https to http" : "";
+    if (why) console.warn("brindlex mock: download refused a redirect " + why + ", from " + from + " to " + to);
+    return !why;
+  }
+
+  function fetchedReply(url: string): Promise<Reply | null> {
+    // The browser follows the redirects itself and shows only where they ended.
+    return fetch(url, { cache: "no-store" }).then(function (response) {
+      if (response.redirected && !mayFollow(url, response.url)) return null;
       const reader = response.body ? response.body.getReader() : null;
       return {
         status: response.status,
@@ -302,6 +324,27 @@ interface BrindlexMockControl {
     });
   }
 
+  // The reply for url: seeded answers, with their redirects followed as the program
+  // follows them, then the network. null when a redirect is refused.
+  function replyFor(url: string): Promise<Reply | null> {
+    let current = url;
+    for (let hops = 0; ; hops++) {
+      const answer = seed.downloads && seed.downloads[current];
+      if (!answer) return fetchedReply(current);
+      if (followedStatuses.indexOf(answer.status || 200) < 0 || answer.location === undefined) {
+        return Promise.resolve(seededReply(answer));
+      }
+      let next = "";
+      try { next = new URL(answer.location, current).href; } catch (e) { /* not an address */ }
+      if (hops === maxRedirects) {
+        console.warn("brindlex mock: download not saved, more than " + maxRedirects + " redirects: " + url);
+        return Promise.resolve(null);
+      }
+      if (!mayFollow(current, next)) return Promise.resolve(null);
+      current = next;
+    }
+  }
+
   function runDownload(url: string, filePath: string, progress: string, finished: string): void {
     const target = redirected(filePath);
     // The program posts nothing when it cannot even start the transfer.
@@ -309,44 +352,56 @@ interface BrindlexMockControl {
       console.error("brindlex mock: download target unusable, no callback: " + filePath);
       return;
     }
-    const answer = seed.downloads && seed.downloads[url];
-    const delay = seed.callbackDelayMs || 0;
     const progressName = utf8Length(progress + "(100)") < 128 ? progress : "";
-    track(later(delay).then(function () {
-      return answer ? seededReply(answer) : fetchedReply(url);
-    }).then(function (reply: Reply) {
-      const received: Uint8Array[] = [];
-      let size = 0;
-      let lastPercent = 0;
-      const success = reply.status >= 200 && reply.status <= 299;
-      const step = function (): Promise<void> {
-        return reply.read().then(function (chunk) {
-          if (!chunk) return;
-          received.push(chunk);
-          size += chunk.length;
-          const percent = reply.total > 0 ? Math.floor(size / reply.total * 100) : 0;
-          // A complete body's 100 waits until the file is in place.
-          if (percent !== lastPercent && percent > 0 && percent < 100 && progressName) {
-            callBack(progressName, percent, 128);
-          }
-          lastPercent = percent;
-          return step();
-        });
-      };
-      return step().then(function () {
-        const complete = success && (reply.total === 0 || size === reply.total);
-        const entry = files[fileKey(target)];
-        if (!complete || (entry && (entry.inUse || !entry.data))) {
-          callBack(finished, 0, 256);
-          return;
-        }
-        const body = new Uint8Array(size);
-        let at = 0;
-        for (let i = 0; i < received.length; i++) { body.set(received[i], at); at += received[i].length; }
-        if (size > 0) putFile(target, body); else delete files[fileKey(target)];
-        if (lastPercent === 100 && progressName) callBack(progressName, 100, 128);
-        callBack(finished, 1, 256);
+    let reached = 0;     // the highest percentage reported: a new attempt is heard only above it
+    let began = false;   // a 2xx reply has begun, so a cut is worth another attempt
+    let attempts = 0;
+    // One attempt: the whole body and its announced size, or null when the reply is not
+    // the file; rejects when the network cut it short.
+    const attempt = function (): Promise<{ body: Uint8Array; total: number } | null> {
+      return replyFor(url).then(function (reply) {
+        if (!reply || reply.status < 200 || reply.status > 299) return null;
+        began = true;
+        const received: Uint8Array[] = [];
+        let size = 0;
+        const step = function (): Promise<{ body: Uint8Array; total: number }> {
+          return reply.read().then(function (chunk) {
+            if (chunk) {
+              received.push(chunk);
+              size += chunk.length;
+              const percent = reply.total > 0 ? Math.floor(size / reply.total * 100) : 0;
+              // A complete body's 100 waits until the file is in place.
+              if (percent > reached && percent < 100 && progressName) {
+                reached = percent;
+                callBack(progressName, percent, 128);
+              }
+              return step();
+            }
+            if (reply.total > 0 && size !== reply.total) throw new Error(size + " of " + reply.total + " bytes");
+            const body = new Uint8Array(size);
+            let at = 0;
+            for (let i = 0; i < received.length; i++) { body.set(received[i], at); at += received[i].length; }
+            return { body: body, total: reply.total };
+          });
+        };
+        return step();
+      }).then(null, function (e: unknown) {
+        // The program asks again for what the network cut short; the page sees the
+        // same whether it resumes or starts over.
+        if (!began || attempts === resumePausesMs.length) throw e;
+        console.warn("brindlex mock: download cut short (" + e + "), trying again: " + url);
+        return later(resumePausesMs[attempts++]).then(attempt);
       });
+    };
+    track(later(seed.callbackDelayMs || 0).then(attempt).then(function (got) {
+      const entry = files[fileKey(target)];
+      if (!got || (entry && (entry.inUse || !entry.data))) {
+        callBack(finished, 0, 256);
+        return;
+      }
+      if (got.body.length > 0) putFile(target, got.body); else delete files[fileKey(target)];
+      if (got.total > 0 && progressName) callBack(progressName, 100, 128);
+      callBack(finished, 1, 256);
     }, function () {
       callBack(finished, 0, 256);
     }));

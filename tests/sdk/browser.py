@@ -23,24 +23,29 @@ CHROMIUM_FLAGS = ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic
 
 def serve(routes):
     """Serves on a free loopback port: routes maps a path, or a prefix ending in "/", to a
-    file or folder, or a path to a callable(path) giving the bytes. Returns the server."""
+    file or folder, or a path to a callable(path) giving the bytes, or a tuple (status,
+    headers, bytes) whose headers win over the usual ones. Returns the server."""
     class Handler(http.server.BaseHTTPRequestHandler):
         def do_GET(self):
             path = self.path.split("?", 1)[0]
             prefix = max((p for p in routes if path == p or (p.endswith("/") and path.startswith(p))),
                          key=len, default=None)
-            target = routes.get(prefix)
+            target, status, headers = routes.get(prefix), 200, {}
             if callable(target):
                 body = target(path)
+                if isinstance(body, tuple):
+                    status, headers, body = body
             else:
                 local = os.path.normpath(os.path.join(target, path[len(prefix):])) if target else ""
                 body = open(local, "rb").read() if os.path.isfile(local) else None
-            self.send_response(200 if body is not None else 404)
+            self.send_response(status if body is not None else 404)
             kind = ("application/javascript" if path.endswith(".js") else
                     "text/html" if path.endswith(".html") or "." not in path else "text/plain")
             body = b"not found" if body is None else body
-            self.send_header("Content-Type", kind + "; charset=utf-8")
-            self.send_header("Content-Length", str(len(body)))
+            headers = dict({"Content-Type": kind + "; charset=utf-8",
+                            "Content-Length": str(len(body))}, **headers)
+            for name, value in headers.items():
+                self.send_header(name, value)
             self.end_headers()
             self.wfile.write(body)
 

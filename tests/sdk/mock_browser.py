@@ -121,6 +121,88 @@ def check_readme_example(browser, origin):
                  "onDone 1"], "call log of the reference's example")
 
 
+def get(url):
+    return 'download(%s, "C:/T/got", "onProgress", "onDone")' % url
+
+
+def md5(text):
+    return 'getFileMd5="%s"' % hashlib.md5(text.encode()).hexdigest()
+
+
+def hops(n):
+    """n seeded redirects one after another, then the file."""
+    chain = {"http://h/%d" % i: {"status": 307, "location": "/%d" % (i + 1)} for i in range(n)}
+    return dict(chain, **{"http://h/%d" % n: {"body": "end"}})
+
+
+MD5, BASE, CUT = 'getFileMd5("C:/T/got")', {"files": {"C:/T/got": "old"}}, b"x" * 2000000
+FETCHED = "brindlex mock: download cut short (TypeError"
+# The failure knobs and the redirects, one page each: its seed (text when malformed),
+# the calls made one after another once the callbacks of the last are in, and what the
+# page saw: the stand-in's console messages, then its calls and callbacks (progress only
+# at 100 or when it fell).
+KNOBS = (
+    ({"cacheSaveFails": True}, ['setCacheData("k", "v")', 'getCacheData("k")'],
+     ["setCacheData=false", 'getCacheData="v"']),
+    (dict(BASE, downloads={"http://h/a": {"status": 404, "body": "gone"}}), [get('"http://h/a"'), MD5],
+     ["download=undefined", "onDone(0)", md5("old")]),
+    ({"files": {"C:/T/setup.exe": ""}, "exec": {"C:/T/setup.exe": {"result": 0}}},
+     ['exec("C:/T/setup.exe", "", 1, 1, "onDone")'], ["exec=undefined", "onDone(0)"]),
+    ({"files": {"C:/T/app.dll": ""}, "inUse": ["C:/T/app.dll"]},
+     ['removeFile("C:/T/app.dll")', 'fileExists("C:/T/app.dll.bak")'], ["removeFile=true", "fileExists=true"]),
+    ('{"system": {"bits": 32}', ["getSysBit()"], ["brindlex mock: the seed block is not JSON", "getSysBit=64"]),
+    (dict(BASE, downloads=hops(10)), [get('"http://h/0"'), MD5],
+     ["download=undefined", "onProgress(100)", "onDone(1)", md5("end")]),
+    (dict(BASE, downloads=hops(11)), [get('"http://h/0"'), MD5],
+     ["brindlex mock: download not saved, more than 10 redirects", "download=undefined", "onDone(0)", md5("old")]),
+    (dict(BASE, downloads={"https://h/a": {"status": 302, "location": "http://h/a"}, "http://h/a": {}}),
+     [get('"https://h/a"')], ["brindlex mock: download refused a redirect from https to http, from "
+                              "https://h/a to http://h/a", "download=undefined", "onDone(0)"]),
+    (dict(BASE, downloads={"http://h/a": {"status": 301, "location": "ftp://h/a"}}), [get('"http://h/a"')],
+     ["brindlex mock: download refused a redirect to another scheme, from http://h/a to ftp://h/a",
+      "download=undefined", "onDone(0)"]),
+    # Fetched: the browser follows the server's 301; a reply cut short is asked for again.
+    (BASE, [get('location.origin + "/sdk/moved"'), MD5],
+     ["download=undefined", "onProgress(100)", "onDone(1)", md5("moved here")]),
+    (BASE, [get('location.origin + "/sdk/cut"'), MD5],
+     [FETCHED, "download=undefined", "onProgress(100)", "onDone(1)", md5(CUT.decode())]),
+)
+KNOB_PAGE = """<!DOCTYPE html><script type="application/json" id="brindlex-mock-seed">%s</script>
+<script>var warned = []; console.error = console.warn = function (m) {
+  warned.push(String(m).split(": ").slice(0, 2).join(": ")); };
+function onProgress(percent) {} function onDone(ok) {}</script><script src="/sdk/brindlex-mock.js"></script>"""
+
+
+def check_knobs(browser, origin):
+    for i, (seed, calls, shown) in enumerate(KNOBS):
+        browser.driver.get(origin + "/sdk/knob/%d" % i)
+        browser.wait_for("return !!window[Symbol.for('brindlex.mock')]")
+        seen = browser.driver.execute_async_script("""
+            var calls = arguments[0], done = arguments[1], mock = window[Symbol.for('brindlex.mock')], last = 0;
+            (function next() {
+              if (calls.length) { eval(calls.shift()); return mock.idle().then(next); }
+              done(warned.concat(mock.calls.map(function (c) {
+                if (c.type == 'call') return c.name + '=' + JSON.stringify(c.result);
+                if (c.name != 'onProgress' || c.value == 100) return c.name + '(' + c.value + ')';
+                var fell = c.value <= last; last = c.value;
+                return fell ? 'onProgress fell to ' + c.value : '';
+              })).filter(String));
+            })();""", calls)
+        expect(seen, shown, "stand-in seeded with %s" % seed)
+
+
+def knob_page(path):
+    seed = KNOBS[int(path.rsplit("/", 1)[1])][0]
+    return (KNOB_PAGE % (seed if isinstance(seed, str) else json.dumps(seed))).encode()
+
+
+def cut_once(path, cuts=[1]):
+    """The first reply announces the whole file and ends half way; the next ones are whole."""
+    if cuts and cuts.pop():
+        return 200, {"Content-Length": str(len(CUT))}, CUT[:len(CUT) // 2]
+    return CUT
+
+
 def readme_example(path):
     with open(os.path.join(ROOT, "sdk", "README.md"), encoding="utf-8") as f:
         text = f.read().split("## Working without the program", 1)[1]
@@ -147,18 +229,21 @@ def main():
                     "/": os.path.join(ROOT, "demo"),
                     "/sdk/": os.path.join(ROOT, "sdk"),
                     "/sdk/example/page.js": os.path.join(built, "page.js"),
-                    "/sdk/readme-example.html": readme_example})
+                    "/sdk/readme-example.html": readme_example, "/sdk/knob/": knob_page,
+                    "/sdk/moved": lambda path: (301, {"Location": "/sdk/whole"}, b""),
+                    "/sdk/whole": lambda path: b"moved here", "/sdk/cut": cut_once})
     browser = Browser()
     shot = os.path.join(out, "console-mock.png")
     try:
         check_console(browser, server.origin, shot)
         check_example(browser, server.origin)
         check_readme_example(browser, server.origin)
+        check_knobs(browser, server.origin)
     finally:
         browser.close()
         server.shutdown()
         shutil.rmtree(built, ignore_errors=True)
-    print("console and example ran on the stand-in; screenshot: " + shot)
+    print("console, example and failure knobs ran on the stand-in; screenshot: " + shot)
     return 0
 
 
