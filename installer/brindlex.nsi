@@ -304,7 +304,7 @@ Var EngineFolder
       ${EndIf}
       System::Call 'kernel32::CloseHandle(p R1)'
       ${If} $R3 <> 0
-        ; XP names a program started before the Win32 subsystem in the NT way.
+        ; XP may name the file the NT way, "\??\C:\...".
         StrCpy $R3 $R2 4
         ${IfThen} $R3 == "\??\" ${|} StrCpy $R2 $R2 "" 4 ${|}
         StrCpy $R0 $R2
