@@ -48,6 +48,8 @@ ManifestSupportedOS all
 !define EXIT_WRITE_FAILED 6
 
 !define SYNCHRONIZE 0x00100000
+!define TOKEN_QUERY 0x0008
+!define TOKEN_USER_CLASS 1
 !define ERROR_ACCESS_DENIED 5
 !define STD_ERROR_HANDLE -12
 !define INVALID_HANDLE -1
@@ -179,6 +181,7 @@ Var ModuleNameProc
 Var InstallOwner
 Var InstallDacl
 Var EngineFolder
+Var OwnUserSid
 
 ; Parts shared by setup and uninstaller; "un" is empty or "un.".
 !macro SharedFunctions un
@@ -620,6 +623,7 @@ Function .onInit
   SetRegView 32
   Call RequireAdministrator
   Call LookUpNewerCalls
+  Call FindOwnUserSid
   ; To tell whose program a process in another session runs.
   Push "SeDebugPrivilege"
   Call EnablePrivilege
@@ -771,21 +775,50 @@ FunctionEnd
 Function IsSystemOrAdministrators
   Exch $R1
   Push $R2
+  Push $R3
   System::Call 'advapi32::IsWellKnownSid(p R1, i ${WIN_LOCAL_SYSTEM_SID}) i .R0'
   System::Call 'advapi32::IsWellKnownSid(p R1, i ${WIN_BUILTIN_ADMINISTRATORS_SID}) i .R2'
+  ; The administrator running setup counts as one of them, as the program counts the
+  ; account it runs as: a folder either of them made has that account for owner where
+  ; the system does not give such folders to the Administrators (Wine does not).
+  StrCpy $R3 0
+  ${If} $OwnUserSid <> 0
+    System::Call 'advapi32::EqualSid(p R1, p $OwnUserSid) i .R3'
+  ${EndIf}
   ${If} $R0 <> 0
   ${OrIf} $R2 <> 0
+  ${OrIf} $R3 <> 0
     StrCpy $R0 1
   ${Else}
     StrCpy $R0 0
   ${EndIf}
+  Pop $R3
   Pop $R2
   Pop $R1
 FunctionEnd
 
+; $OwnUserSid = the SID of the account setup runs as (kept for the whole run), or 0.
+Function FindOwnUserSid
+  StrCpy $OwnUserSid 0
+  System::Call 'kernel32::GetCurrentProcess() p .R0'
+  System::Call 'advapi32::OpenProcessToken(p R0, i ${TOKEN_QUERY}, *p .R1) i .R2'
+  ${IfThen} $R2 = 0 ${|} Return ${|}
+  ; TOKEN_USER: a pointer to the SID first, the SID itself after it.
+  System::Alloc 256
+  Pop $R3
+  System::Call 'advapi32::GetTokenInformation(p R1, i ${TOKEN_USER_CLASS}, p R3, i 256, *i .R4) i .R2'
+  ${If} $R2 <> 0
+    System::Call '*$R3(p .R4)'
+    StrCpy $OwnUserSid $R4
+  ${Else}
+    System::Free $R3
+  ${EndIf}
+  System::Call 'kernel32::CloseHandle(p R1)'
+FunctionEnd
+
 ; $R0 = 1 when the entry open as the handle on the stack is owned by SYSTEM or the
-; Administrators and grants nobody else a right to write, add, delete, or change its access
-; list or owner: no list at all lets everyone in.
+; Administrators (or the account setup runs as) and grants nobody else a right to write,
+; add, delete, or change its access list or owner: no list at all lets everyone in.
 Function AdministratorsOnly
   Exch $R1
   Push $R2
