@@ -163,18 +163,23 @@ declare function hasRegisterKey(keyPath: string, valueName: string, view: number
 
 /**
  * Downloads url (http or https; https servers must present a certificate Windows
- * trusts; redirects are not followed) into filePath, on a worker thread.
+ * trusts) into filePath, on a worker thread, through the system's proxy. It follows up
+ * to 10 redirects (301, 302, 303, 307, 308), never from https to http or to another
+ * scheme, and asks again, up to 5 times, for a transfer the network cut short.
  * The body goes to a private file beside filePath, which replaces filePath only when
  * the transfer is complete.
  * @param filePath the target; it passes through the ANSI code page, so characters the
  *   code page lacks cannot be used
  * @param progressCallbackName global function called as name(percent) each time the
- *   whole percentage changes, 1 to 100 (never 0, none when the size is unknown, no 100
- *   for a transfer that fails). A name longer than 122 bytes gets no progress calls.
+ *   whole percentage rises, 1 to 100 (never 0, never lower than one already reported,
+ *   none when the size is unknown, no 100 for a transfer that fails). A name longer
+ *   than 122 bytes gets no progress calls.
  * @param finishedCallbackName global function called once, after the progress calls:
- *   name(1) when the reply was complete with a 2xx status and filePath now holds it (an
- *   empty reply removes filePath); name(0) for a transfer error, a non-2xx status, a
- *   stalled transfer or a failed write, and then an existing filePath is unchanged.
+ *   name(1) when the last reply was complete with a 2xx status and filePath now holds it (an
+ *   empty reply removes filePath); name(0) for a transfer error the further attempts
+ *   did not get past, a non-2xx last status (a refused redirect, more than 10, or a 3xx
+ *   not followed), a proxy that refuses, a stalled transfer or a failed write, and then
+ *   an existing filePath is unchanged.
  *   No call at all when filePath's folder does not exist, when filePath is 260
  *   characters or longer in the ANSI code page, or when the program ends first. A call string longer than 255
  *   bytes is never run.
