@@ -7,10 +7,10 @@ import sys
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-spec = importlib.util.spec_from_file_location(
+found = importlib.util.spec_from_file_location(
     "symbolize", os.path.join(HERE, "..", "..", "scripts", "symbolize.py"))
-symbolize = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(symbolize)
+symbolize = importlib.util.module_from_spec(found)
+found.loader.exec_module(symbolize)
 
 HEAD = "[error 10:00:00]crash_report.cpp:1 void ReportCrash() "
 
