@@ -359,18 +359,13 @@ bool OnlyThemMayChange(PSECURITY_DESCRIPTOR descriptor, PSID user) {
 }
 
 // Read only for a plain folder at its own path, never one a link leads to.
-bool FolderOnlyForThem(const std::wstring& folder, PSID user) {
+bool FolderOnlyForThem(const std::wstring& folder, PSID user,
+                       CacheSecurity::FolderAccess& access) {
   if (!LinkGuard::IsPlainFolder(folder, false)) return false;
   PSECURITY_DESCRIPTOR raw = nullptr;
-  PSID owner = nullptr;
-  PACL dacl = nullptr;
-  if (GetNamedSecurityInfoW(const_cast<wchar_t*>(folder.c_str()), SE_FILE_OBJECT,
-                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                            nullptr, &dacl, nullptr, &raw) != ERROR_SUCCESS) {
-    return false;
-  }
+  if (access.Read(folder, &raw) != ERROR_SUCCESS) return false;
   std::unique_ptr<void, LocalMemory> descriptor(raw);
-  return OnlyThemMayChange(descriptor.get(), user);
+  return descriptor && OnlyThemMayChange(descriptor.get(), user);
 }
 
 }  // namespace
@@ -387,8 +382,12 @@ PSECURITY_DESCRIPTOR NewAdministratorsFolderDescriptor() {
 }
 
 bool OnlyAdministratorsMayChange(const std::wstring& folder) {
+  return OnlyAdministratorsMayChange(folder, SystemFolderAccess());
+}
+
+bool OnlyAdministratorsMayChange(const std::wstring& folder, FolderAccess& access) {
   const TokenUser self(nullptr);
-  return FolderOnlyForThem(folder, self.sid());
+  return FolderOnlyForThem(folder, self.sid(), access);
 }
 
 bool ClaimAdministratorsFolder(const std::wstring& folder, std::wstring* movedTo) {

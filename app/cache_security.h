@@ -77,6 +77,7 @@ void ProtectExistingFolder(const std::wstring& folder, HANDLE userToken, FolderA
 // may change folder: it is a folder of its own (no link in its place or on the way),
 // one of them owns it and its list lets nobody else write.
 bool OnlyAdministratorsMayChange(const std::wstring& folder);
+bool OnlyAdministratorsMayChange(const std::wstring& folder, FolderAccess& access);
 
 // Makes folder one that only SYSTEM and the Administrators may change, owned by the
 // Administrators. Whatever is in its place (a file, a link, a folder of someone

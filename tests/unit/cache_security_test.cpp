@@ -202,4 +202,33 @@ TEST(CacheSecurity, ExistingFolderOthersCanWriteIsRepairedOnceWithOneLine) {
   EXPECT_EQ(CountLines(log), 1u) << log;
 }
 
+// The engine's folder is taken as it is only when the Administrators (or this account)
+// own it and nobody else may change it; its access list is read through the seam, the
+// folder itself is a real one.
+TEST(CacheSecurity, EngineFolderCheckTakesOnlyAFolderNobodyElseMayChange) {
+  test_support::TempDir folder;
+  const struct {
+    const wchar_t* sddl;
+    bool taken;
+  } rows[] = {
+      {L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", true},
+      {L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", true},  // Users read
+      {L"O:S-1-5-21-1-2-3-1001D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", false},      // foreign owner
+      {L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)", false},  // Users write
+      {L"O:BAD:NO_ACCESS_CONTROL", false},                                         // null list
+  };
+  for (const auto& row : rows) {
+    RememberingAccess access(row.sddl);
+    EXPECT_EQ(CacheSecurity::OnlyAdministratorsMayChange(folder.path(), access), row.taken)
+        << Narrow(row.sddl);
+  }
+  RememberingAccess unreadable(L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+  unreadable.readError = ERROR_ACCESS_DENIED;
+  EXPECT_FALSE(CacheSecurity::OnlyAdministratorsMayChange(folder.path(), unreadable));
+  RememberingAccess clean(L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+  const std::wstring file = folder.File(L"not-a-folder");
+  ASSERT_TRUE(test_support::WriteBytes(file, "x"));
+  EXPECT_FALSE(CacheSecurity::OnlyAdministratorsMayChange(file, clean));
+}
+
 }  // namespace
