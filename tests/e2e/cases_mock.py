@@ -57,6 +57,7 @@ def _(t):
     with open(os.path.join(ROOT, "sdk", "brindlex-mock.js"), "rb") as f:
         mock_script = f.read()
     routes = {"/parity/file.txt": Route(DOWNLOAD, content_type="text/plain"),
+              "/parity/moved": Route(b"", status=301, headers={"Location": "/parity/file.txt"}),
               "/parity/empty": Route(b"", content_type="text/plain"),
               "/sdk/brindlex-mock.js": Route(mock_script, content_type="application/javascript")}
     values = {"DIR": dir_, "ORIGIN": origin, "CMD": CMD, "SEED": {}}
@@ -105,7 +106,9 @@ def _(t):
     table = [row(i) for i in range(max(len(program), len(mock)))]
     print("program | stand-in\n" + "\n".join(table))
     t.eq([row for row in table if row.startswith("!=")], [], "calls answered differently")
-    # Both can be wrong alike: the program's download must have arrived whole.
+    # Both can be wrong alike: the program's downloads, direct and redirected, must have
+    # arrived whole.
     digest = hashlib.md5(DOWNLOAD.encode()).hexdigest()
-    t.check('getFileMd5["<dir>\\\\got.txt"] = string:' + digest in "\n".join(table),
-            "the download's digest is not in the log")
+    for name in ("got.txt", "redirected.txt"):
+        t.check('getFileMd5["<dir>\\\\%s"] = string:%s' % (name, digest) in "\n".join(table),
+                "the digest of %s is not in the log" % name)
