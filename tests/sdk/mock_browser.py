@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""The bridge console, the SDK example and the reference's example in headless Chromium
-on the stand-in (sdk/brindlex-mock.js); the console's screenshot lands in the build folder.
+"""The bridge console, the SDK example, the reference's example and the failure knobs in
+headless Chromium on the stand-in (sdk/brindlex-mock.js); the console's screenshot lands
+in the build folder.
 
 usage: mock_browser.py <source root> <build folder> <tsc>
 """
@@ -136,7 +137,6 @@ def hops(n):
 
 
 MD5, BASE, CUT = 'getFileMd5("C:/T/got")', {"files": {"C:/T/got": "old"}}, b"x" * 2000000
-FETCHED = "brindlex mock: download cut short (TypeError"
 # The failure knobs and the redirects, one page each: its seed (text when malformed),
 # the calls made one after another once the callbacks of the last are in, and what the
 # page saw: the stand-in's console messages, then its calls and callbacks (progress only
@@ -165,7 +165,7 @@ KNOBS = (
     (BASE, [get('location.origin + "/sdk/moved"'), MD5],
      ["download=undefined", "onProgress(100)", "onDone(1)", md5("moved here")]),
     (BASE, [get('location.origin + "/sdk/cut"'), MD5],
-     [FETCHED, "download=undefined", "onProgress(100)", "onDone(1)", md5(CUT.decode())]),
+     ["brindlex mock: download cut short (TypeError", "download=undefined", "onProgress(100)", "onDone(1)", md5(CUT.decode())]),
 )
 KNOB_PAGE = """<!DOCTYPE html><script type="application/json" id="brindlex-mock-seed">%s</script>
 <script>var warned = []; console.error = console.warn = function (m) {
