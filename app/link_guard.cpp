@@ -6,6 +6,8 @@
 #include "app/log.h"
 #include "app/unique_handle.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -198,17 +200,20 @@ bool RenameEntry(HANDLE handle, const std::wstring& target, bool replace, HANDLE
   // The same call as the newer SetFileInformationByHandle, and it is there on XP too.
   const std::wstring name = folder ? target : NativePath(target);
   const size_t bytes = name.size() * sizeof(wchar_t);
-  struct RenameHead {
+  struct RenameInformation {
     BOOLEAN replaceIfExists;
     HANDLE rootDirectory;
     ULONG fileNameLength;
+    wchar_t fileName[1];
   };
-  std::string buffer(sizeof(RenameHead) + bytes + sizeof(wchar_t), '\0');
-  RenameHead* head = reinterpret_cast<RenameHead*>(&buffer[0]);
+  // The name starts right after the length, not at the padded size of the head.
+  const size_t nameAt = offsetof(RenameInformation, fileName);
+  std::string buffer(std::max(sizeof(RenameInformation), nameAt + bytes + sizeof(wchar_t)), '\0');
+  RenameInformation* head = reinterpret_cast<RenameInformation*>(&buffer[0]);
   head->replaceIfExists = replace ? TRUE : FALSE;
   head->rootDirectory = folder;
   head->fileNameLength = static_cast<ULONG>(bytes);
-  memcpy(&buffer[sizeof(RenameHead)], name.data(), bytes);
+  memcpy(&buffer[nameAt], name.data(), bytes);
   IoStatusBlock status = {};
   const LONG result = set(handle, &status, &buffer[0], static_cast<ULONG>(buffer.size()),
                           kFileRenameInformation);
