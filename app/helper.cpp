@@ -147,10 +147,9 @@ std::wstring GetEngineFolder() {
   std::wstring movedTo;
   const std::string name = WideToAnsi(folder);
   if (CacheSecurity::ClaimAdministratorsFolder(folder, &movedTo)) {
-    SetLastError(0);
-    if (movedTo.empty()) {
-      LOG_INFO("%s made, for SYSTEM and the Administrators only", name.c_str());
-    } else {
+    // A missing folder is only made: the first start where no setup made it is no news.
+    if (!movedTo.empty()) {
+      SetLastError(0);
       LOG_WARNING("%s was not a folder only administrators may change; moved to %s and made "
                   "anew",
                   name.c_str(), WideToAnsi(movedTo).c_str());
