@@ -1,8 +1,46 @@
 #!/usr/bin/env bash
 # The whole test suite: set up what is missing, build, create fresh Wine prefixes,
 # start a virtual display when there is none, and run every test under Wine.
+# scripts/test.sh --case NAME runs one end-to-end case (NAME a regular expression on
+# the cases' names) or else the unit tests GoogleTest's filter NAME selects, in the
+# existing build and prefixes.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+
+# One case against what the last full run left: no setup, no fresh prefixes; the
+# build is brought up to date. A failed end-to-end case leaves its folder, the
+# programs' output and a screenshot in build/e2e-failed/<case>/.
+if [ "${1:-}" = --case ]; then
+  [ $# = 2 ] || { echo "usage: scripts/test.sh --case NAME" >&2; exit 2; }
+  source "$root/scripts/env.sh"
+  build=${BRINDLEX_BUILD:-$root/build}
+  prefix=w32
+  cmake --build "$build"
+  cases=()
+  for file in "$root"/tests/e2e/cases_*.py; do cases+=(--cases "$file"); done
+  groups=$(python3 -B "$root/tests/e2e/e2e.py" --list --only "$2" "${cases[@]}" | cut -f1 | sort -u)
+  if [ -n "$groups" ]; then
+    tests="^e2e_($(echo $groups | tr ' ' '|'))_$prefix\$" folder=$prefix
+  else
+    tests="^unit_${prefix}_cp1252\$" folder=${prefix}u
+  fi
+  [ -d "$build/wine/$folder" ] || { echo "[test] no prefix $build/wine/$folder: run scripts/test.sh once" >&2; exit 1; }
+  xvfb_pids=()
+  trap 'WINEPREFIX="$build/wine/$folder" wineserver -k 2>/dev/null; kill "${xvfb_pids[@]}" 2>/dev/null' EXIT
+  start_prefix_displays "$folder"
+  WINEPREFIX="$build/wine/$folder" wineserver -p
+  display_variable=BRINDLEX_DISPLAY_$folder
+  WINEPREFIX="$build/wine/$folder" DISPLAY=${!display_variable} WINEDLLOVERRIDES="mscoree,mshtml=" \
+    wine cmd.exe /c exit </dev/null >/dev/null 2>&1
+  status=0
+  E2E_ONLY=$2 GTEST_FILTER=$2 BRINDLEX_E2E_REMAINS=$build/e2e-failed \
+    ctest --test-dir "$build" -V -R "$tests" | tee "$build/case-output.log" \
+    || status=$?
+  if [ -z "$groups" ] && grep -q '\] 0 tests from' "$build/case-output.log"; then
+    echo "[test] $2 names no end-to-end case and no unit test" >&2; status=1
+  fi
+  exit $status
+fi
 started=$(date +%s)
 stage_started=$started
 # Each stage's own duration, and the run's total so far.

@@ -22,10 +22,13 @@ values["NAME"] (strings arrive quoted, ready for a script).
 
 t.start(...) returns the running program instead (then p.wait_console("name"),
 p.wait_exit()). routes={"/x": Route(status=404)} serves extra paths (a Route can
-delay, set headers, or be any callable(handler)). t.tmp is a fresh folder,
-t.winpath() gives its Windows form, t.reg_*() touch the prefix's registry,
-t.watch() follows the window from outside, t.probe() runs the helper program.
-Run one group by hand (DISPLAY and a running prefix needed, see scripts/test.sh):
+delay, wait for a threading.Event, set headers, or be any callable(handler)). t.tmp
+is a fresh folder, t.winpath() gives its Windows form, t.reg_*() touch the prefix's
+registry, t.watch() follows the window from outside, t.probe() runs the helper program.
+With --remains DIR (or BRINDLEX_E2E_REMAINS) a failed case leaves DIR/<case>/: its
+t.tmp, each program's output and a screenshot. Run one case with
+`scripts/test.sh --case NAME`, or one group by hand (DISPLAY and a running prefix
+needed, see scripts/test.sh):
 
   WINEPREFIX=$PWD/build/wine/w32 python3 tests/e2e/e2e.py --cases tests/e2e/cases_window.py \\
     --exe build/brindlex_e2e.exe --probe build/tests/e2e/e2e_probe.exe \\
@@ -110,14 +113,19 @@ def case(name):
 class Route:
     """An extra path served during one case."""
 
-    def __init__(self, body=b"", status=200, content_type=None, delay=0.0, headers=None):
+    def __init__(self, body=b"", status=200, content_type=None, delay=0.0, headers=None,
+                 release=None):
         self.body = body.encode("utf-8") if isinstance(body, str) else body
         self.status = status
         self.content_type = content_type or "text/html; charset=utf-8"
         self.delay = delay
         self.headers = headers or {}
+        # A threading.Event the answer waits for (set by the case; a minute at most).
+        self.release = release
 
     def __call__(self, handler):
+        if self.release is not None:
+            self.release.wait(60)
         if self.delay:
             time.sleep(self.delay)
         handler.send_response(self.status)
@@ -486,6 +494,7 @@ class Context:
         self.tmp = tempfile.mkdtemp(prefix="brindlex-e2e-")
         self.programs = []
         self.watchers = []
+        self.remains = None  # where a failed case's remains go
 
     # Starting programs.
     def env(self, extra=None):
@@ -591,6 +600,22 @@ class Context:
         if actual != expected:
             raise AssertionError("%s: got %r, expected %r" % (what, actual, expected))
 
+    def keep_remains(self, root):
+        """After a failure: a screenshot now, in root/<case name>/; cleanup() adds each
+        program's output and moves t.tmp there. Returns that folder."""
+        folder = os.path.join(os.path.abspath(root),
+                              re.sub(r"[^A-Za-z0-9]+", "-", self.name).strip("-")[:80])
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        try:
+            subprocess.run(["import", "-window", "root", "-display", os.environ["DISPLAY"],
+                            os.path.join(folder, "screenshot.png")],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+        except (OSError, subprocess.SubprocessError) as error:
+            print("e2e: no screenshot: %s" % error)
+        self.remains = folder
+        return folder
+
     def cleanup(self):
         for watcher in self.watchers:
             watcher.stop()
@@ -602,6 +627,15 @@ class Context:
             subprocess.run([self.wine_exec, self.probe_exe, "kill", os.path.basename(self.exe)],
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                            env=self.env(), timeout=30)
+        if self.remains:
+            for i, program in enumerate(self.programs, 1):
+                name = "%d-%s" % (i, os.path.basename(program.proc.args[1]))
+                with open(os.path.join(self.remains, name + ".log"), "wb") as f:
+                    f.write(program.out.raw_bytes())
+                if program.err.raw_bytes():
+                    with open(os.path.join(self.remains, name + ".stderr"), "wb") as f:
+                        f.write(program.err.raw_bytes())
+            shutil.move(self.tmp, os.path.join(self.remains, "tmp"))
         shutil.rmtree(self.tmp, ignore_errors=True)
 
 
@@ -616,9 +650,11 @@ def load_cases(path):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--cases", required=True, action="append")
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--probe", required=True)
-    parser.add_argument("--wine-exec", required=True)
+    parser.add_argument("--list", action="store_true",
+                        help="print the group and name of each selected case, run none")
+    parser.add_argument("--exe")
+    parser.add_argument("--probe")
+    parser.add_argument("--wine-exec")
     parser.add_argument("--port", type=int, default=47811)
     parser.add_argument("--setup", default="")
     parser.add_argument("--setup-settings", default="")
@@ -627,7 +663,24 @@ def main():
     parser.add_argument("--expect-cases", type=int, default=0,
                         help="fail unless --only selects exactly this many cases (a renamed "
                              "case must not drop out of a subset unseen)")
+    parser.add_argument("--remains", default=os.environ.get("BRINDLEX_E2E_REMAINS", ""),
+                        help="keep a failed case's folder, program output and a screenshot "
+                             "in REMAINS/<case>/")
     args = parser.parse_args()
+    if args.list:
+        for path in args.cases:
+            group = re.sub(r"^cases_", "", os.path.basename(path)[:-3])
+            first = len(_CASES)
+            load_cases(path)
+            try:
+                for name, _ in _CASES[first:]:
+                    if re.search(args.only, name):
+                        print("%s\t%s" % (group, name))
+            except re.error:  # not a regular expression: no case's name
+                return 0
+        return 0
+    if not (args.exe and args.probe and args.wine_exec):
+        parser.error("--exe, --probe and --wine-exec are needed to run cases")
     # The display of this prefix, when each prefix has its own (scripts/test.sh).
     own_display = os.environ.get("BRINDLEX_DISPLAY_" + os.path.basename(
         os.environ.get("WINEPREFIX", "").rstrip("/")))
@@ -673,6 +726,9 @@ def main():
             except Exception as error:  # a failed case must not stop the others
                 failures.append(name)
                 detail = str(error) if isinstance(error, AssertionError) else traceback.format_exc()
+                if args.remains:
+                    detail += "\nremains of the case (folder, output, screenshot): %s" % (
+                        ctx.keep_remains(args.remains))
                 print("FAIL %s (%.1fs)\n%s" % (name, time.monotonic() - started, detail),
                       flush=True)
             finally:
