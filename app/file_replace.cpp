@@ -2,6 +2,8 @@
 
 namespace {
 
+volatile LONG g_heldRefusals = 0;
+
 // The answers of a target that someone else has open right now.
 bool IsHeldForAMoment(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
@@ -19,7 +21,9 @@ bool WhileHeld(Move move, int attempts, DWORD pauseMilliseconds) {
   for (int attempt = 1;; ++attempt) {
     if (move()) return true;
     const DWORD error = GetLastError();
-    if (attempt >= attempts || !IsHeldForAMoment(error)) return false;
+    if (!IsHeldForAMoment(error)) return false;
+    InterlockedIncrement(&g_heldRefusals);
+    if (attempt >= attempts) return false;
     Sleep(pauseMilliseconds);
     SetLastError(error);
   }
@@ -48,5 +52,7 @@ bool RenameOver(HANDLE file, const std::wstring& target, int attempts, DWORD pau
   return WhileHeld([&] { return LinkGuard::RenameEntry(file, target, true); }, attempts,
                    pauseMilliseconds);
 }
+
+long HeldRefusals() { return InterlockedCompareExchange(&g_heldRefusals, 0, 0); }
 
 }  // namespace FileReplace

@@ -25,4 +25,8 @@ bool RenameOver(LinkGuard::HeldFile& file, const std::wstring& target, int attem
 // that handle; target is a full path.
 bool RenameOver(HANDLE file, const std::wstring& target, int attempts, DWORD pauseMilliseconds);
 
+// How many moves in this process were refused because the target was held: a test
+// that holds a target can let it go after one refusal, and so know the retries ran.
+long HeldRefusals();
+
 }  // namespace FileReplace

@@ -11,6 +11,7 @@
 
 #include "app/ansi_text.h"
 #include "app/disk_write.h"
+#include "app/file_replace.h"
 #include "store/atomic_file.h"
 #include "unit/child_process.h"
 #include "unit/test_support.h"
@@ -358,16 +359,16 @@ TEST_F(CacheConfigDataTest, SaveWaitsBrieflyForAFileHeldByAnotherReader) {
   ASSERT_TRUE(store.SetData("k", "1"));
   auto held = std::make_unique<test_support::LockedFile>(File());
   ASSERT_TRUE(held->locked());
-  // Let go once the save has its new content ready beside the file, i.e. while it
-  // tries to move it over the held one.
-  const std::wstring temp = folder.File(L"config.data.tmp");
-  std::thread release([&held, &temp] {
+  // Let go only once a move over the held file was refused: the save must try again.
+  const long refusedBefore = FileReplace::HeldRefusals();
+  std::thread release([&held, refusedBefore] {
     const DWORD start = GetTickCount();
-    while (!PathExists(temp) && GetTickCount() - start < 10000) Sleep(1);
+    while (FileReplace::HeldRefusals() == refusedBefore && GetTickCount() - start < 10000) Sleep(1);
     held.reset();
   });
   EXPECT_TRUE(store.SetData("k", "2"));
   release.join();
+  EXPECT_GE(FileReplace::HeldRefusals() - refusedBefore, 1);
   EXPECT_EQ(OnDisk(), R"({"k":"2"})");
   EXPECT_FALSE(PathExists(folder.File(L"config.data.tmp")));
 }
