@@ -63,4 +63,28 @@ TEST(LinkGuard, PlainEntriesStayAndAHardLinkGoesWithoutCostingItsOtherName) {
       << log;
 }
 
+// The held file's name is compared in its full, long form: a short (8.3) or relative
+// name of a plain file was once taken for a link to it.
+TEST(LinkGuard, AShortOrRelativeNameOfAPlainFileIsTheFileItself) {
+  test_support::TempDir dir;
+  const std::wstring name = L"a long file name.json";
+  ASSERT_TRUE(WriteBytes(dir.File(name), "{}"));
+  wchar_t shortPath[MAX_PATH] = {};
+  const DWORD length = GetShortPathNameW(dir.File(name).c_str(), shortPath, MAX_PATH);
+  ASSERT_TRUE(length > 0 && length < MAX_PATH);
+  ASSERT_EQ(std::wstring(shortPath).find(name), std::wstring::npos) << "no short name here";
+  wchar_t current[MAX_PATH] = {};
+  ASSERT_TRUE(GetCurrentDirectoryW(MAX_PATH, current));
+  ASSERT_TRUE(SetCurrentDirectoryW(dir.path().c_str()));
+  const std::wstring folderName = dir.path().substr(dir.path().rfind(L'\\') + 1);
+  for (const std::wstring& path : {std::wstring(shortPath), name,
+                                   L"..\\" + folderName + L"\\.\\" + name}) {
+    LinkGuard::HeldFile held;
+    EXPECT_TRUE(held.Open(path, GENERIC_READ, FILE_SHARE_READ, false) ==
+                LinkGuard::Held::kOpened)
+        << std::string(path.begin(), path.end());
+  }
+  SetCurrentDirectoryW(current);
+}
+
 }  // namespace
