@@ -387,8 +387,11 @@ bool CurlRequest::DownloadFile(const char* url, const char* path,
       snprintf(detail, sizeof(detail), "%lld of %lld bytes", part.written(),
                transfer.entityLength);
     }
-    const bool cut = !part.error() && transfer.started &&
-                     (transfer.mismatch || IsTransportFailure(res));
+    // A 206 that does not continue the part file is an answer, the first reply too (a
+    // range to a request that asked for none): asked again without one, the server may
+    // send the whole file.
+    const bool cut = !part.error() &&
+                     (transfer.mismatch || (transfer.started && IsTransportFailure(res)));
     if (!cut || resumes >= limits.resumeAttempts) break;
     ++resumes;
     // Without a strong validator nothing proves the rest would be of the same file: a

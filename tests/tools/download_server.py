@@ -11,14 +11,18 @@ shell file of "export NAME=port" lines (--ports-file). Routes:
   /stall?size=N     announces N bytes, sends half of them, then goes quiet
   /file             the file given with --file, sent with sendfile (benchmark)
   /resume?size=N&seed=S&id=K[&cut=A,B|always][&ranges=0][&validator=etag|changing|
-          lastmod|none|weak][&if_range=0][&reset=1][&refuse_range=1]
+          lastmod|none|weak|dropped][&if_range=0][&reset=1][&refuse_range=1]
+          [&wrong_start=1][&unasked=1]
         a body that honours Range and If-Range (unless ranges=0); the k-th request of
         download K ends the connection once the body reaches offset cut[k] (always: 
         a quarter of what it asked for), closing it (reset=1: resetting it);
         validator=changing makes every request a new version of the file (seed S+k,
         a new ETag), and so do none (no ETag nor Last-Modified) and weak (a W/ ETag,
-        which If-Range never matches); if_range=0 serves a range whatever If-Range
-        says; refuse_range=1 answers the first range with 416; file=1 sends
+        which If-Range never matches); dropped names the ETag in the first reply
+        alone; if_range=0 serves a range whatever If-Range says; refuse_range=1
+        answers the first range with 416; wrong_start=1 answers a range with one
+        from half the byte asked; unasked=1 answers the first request, which asks
+        no range, with a 206 of the whole body; file=1 sends
         the --file instead of a generated body, at most rate=R bytes a second when
         given (benchmark)
   /served?id=K      JSON: the requests of download K (Range, If-Range) and the body
@@ -189,7 +193,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         body = None if source else generated_body(size, seed + version)
         if kind == "lastmod":
             validator = ("Last-Modified", "Tue, 01 Dec 2026 10:00:0%d GMT" % version)
-        elif kind == "none":
+        elif kind == "none" or (kind == "dropped" and attempt > 0):
             validator = None
         else:
             validator = ("ETag", '%s"v%d-%d"' % ("W/" if kind == "weak" else "", seed, version))
@@ -203,7 +207,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if_range = self.headers.get("If-Range")
             if (if_range is None or q.get("if_range") == "0" or
                     (kind != "weak" and validator and if_range == validator[1])):
-                start = int(asked[6:-1])
+                start = int(asked[6:-1]) // (2 if q.get("wrong_start") == "1" else 1)
         cuts = q.get("cut", "").split(",") if q.get("cut") else []
         if cuts == ["always"]:
             end = start + max(1, (size - start) // 4)
@@ -211,10 +215,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             end = int(cuts[attempt])
         else:
             end = size
-        self.send_response(206 if start else 200)
+        partial = start > 0 or (q.get("unasked") == "1" and attempt == 0)
+        self.send_response(206 if partial else 200)
         if validator:
             self.send_header(*validator)
-        if start:
+        if partial:
             self.send_header("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size))
         self.send_header("Content-Length", str(size - start))
         self.end_headers()

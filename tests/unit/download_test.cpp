@@ -662,8 +662,9 @@ TEST_F(DownloadTest, CutTransfersResumeWithRangeAndIfRange) {
 }
 
 // Whenever the rest cannot be appended (range ignored, a new version of the file, a
-// range refused, no strong validator to prove the rest is of the same file) the file
-// starts over, and the page's percentage never goes back.
+// range refused, no strong validator to prove the rest is of the same file, a 206 of
+// other bytes or to a request that asked for none) the file starts over, and the
+// page's percentage never goes back.
 TEST_F(DownloadTest, ResumeStartsOverWhenTheRestDoesNotContinueTheFile) {
   const char* const noStrongValidator =
       "starting over from byte 0 in 20 ms, as the reply named no strong validator";
@@ -680,11 +681,17 @@ TEST_F(DownloadTest, ResumeStartsOverWhenTheRestDoesNotContinueTheFile) {
       {"&cut=300000&validator=weak", 71, noStrongValidator, nullptr},
       {"&cut=300000&validator=changing&if_range=0", 72,
        "the reply did not continue the file: a range of another version", nullptr},
+      {"&cut=300000&wrong_start=1", 70, "the reply did not continue the file: a range from "
+       "another byte), starting over from byte 0", nullptr},
+      {"&cut=300000&validator=dropped&if_range=0", 70,
+       "the reply did not continue the file: a range without a strong validator", nullptr},
+      {"&unasked=1", 70, "the reply did not continue the file: a range that was not asked for",
+       nullptr},
   };
   int n = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.options);
-    const std::wstring path = folder_.File(L"restarted.bin");
+    const std::wstring path = folder_.File(L"restarted" + std::to_wstring(n) + L".bin");
     const std::string id = "over" + std::to_string(n++);
     const std::string log =
         Direct(Http("/resume?size=500000&seed=70&id=" + id + c.options), path);
