@@ -1,17 +1,19 @@
 // The security decisions behind the cache folder. Wine keeps no access lists of its
 // own (it shows Unix permissions as one), so what it cannot show goes through lists
 // kept in memory here; a folder every Unix user may write is repaired for real end
-// to end.
+// to end, and whether the repair reaches through a link shows in those permissions.
 #include "app/cache_security.h"
 
 #include <windows.h>
 
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <gtest/gtest.h>
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "unit/test_support.h"
 
@@ -66,6 +68,85 @@ const std::wstring& Me() {
 }
 
 std::wstring OwnDacl() { return L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + Me() + L")"; }
+
+// The access list at path as the system reads it (under Wine, from the Unix permissions).
+std::wstring ListAt(const std::wstring& path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PACL dacl = nullptr;
+  if (GetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                            DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                            &descriptor) != ERROR_SUCCESS) {
+    return L"<unread>";
+  }
+  const std::wstring text = DaclText(descriptor);
+  LocalFree(descriptor);
+  return text;
+}
+
+bool LetEveryoneWrite(const std::wstring& path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;OICI;FA;;;WD)", SDDL_REVISION_1,
+                                                            &descriptor, nullptr)) {
+    return false;
+  }
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+  const DWORD set = SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                                          DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl,
+                                          nullptr);
+  LocalFree(descriptor);
+  return set == ERROR_SUCCESS;
+}
+
+bool Exists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Runs the Linux command with the Linux names of paths after it (Wine starts a Linux
+// program named by its path), then waits for there to be an entry at last or not:
+// the handle Wine gives does not tell when the program ended.
+bool OnLinux(const std::string& command, const std::vector<std::wstring>& paths, bool made) {
+  using UnixName = char*(CDECL*)(const wchar_t*);
+  const auto unixName = reinterpret_cast<UnixName>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
+  if (!unixName) return false;
+  std::string line = command;
+  for (const std::wstring& path : paths) {
+    char* name = unixName(path.c_str());
+    if (!name) return false;
+    line += std::string(" \"") + name + "\"";
+    HeapFree(GetProcessHeap(), 0, name);
+  }
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  const std::string program = "Z:\\bin\\" + command.substr(0, command.find(' '));
+  if (!CreateProcessA(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    return false;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  for (int wait = 0; wait < 500 && Exists(paths.back()) != made; ++wait) Sleep(10);
+  return Exists(paths.back()) == made;
+}
+
+// A symbolic link at link to target. Wine 8 answers CreateSymbolicLinkW without making
+// one, and does not remove every link it shows: there Linux does both, as the end-to-end cases do.
+bool MakeLink(const std::wstring& link, const std::wstring& target, bool folder) {
+  using CreateLink = BOOLEAN(WINAPI*)(const wchar_t*, const wchar_t*, DWORD);
+  const auto create = reinterpret_cast<CreateLink>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CreateSymbolicLinkW"));
+  if (create && create(link.c_str(), target.c_str(), folder ? 1 : 0) && Exists(link)) return true;
+  return OnLinux("ln -s", {target, link}, true);
+}
+
+bool RemoveLink(const std::wstring& link) {
+  return OnLinux("rm", {link}, false) || DeleteFileW(link.c_str()) ||
+         RemoveDirectoryW(link.c_str());
+}
 
 TEST(CacheSecurity, NewFolderIsForSystemAdministratorsAndItsUserOnly) {
   HANDLE token = nullptr;
@@ -229,6 +310,46 @@ TEST(CacheSecurity, EngineFolderCheckTakesOnlyAFolderNobodyElseMayChange) {
   const std::wstring file = folder.File(L"not-a-folder");
   ASSERT_TRUE(test_support::WriteBytes(file, "x"));
   EXPECT_FALSE(CacheSecurity::OnlyAdministratorsMayChange(file, clean));
+}
+
+
+// The repair gives its list to what the folder holds, never through a link in it: it
+// once reset the security of whatever a link inside the cache folder points to.
+TEST(CacheSecurity, RepairLeavesLinksInsideTheFolderAndWhatTheyPointTo) {
+  test_support::TempDir dir;
+  const std::wstring cache = dir.File(L"cache");
+  const std::wstring targets[] = {dir.File(L"folder"), dir.File(L"folder\\kept.txt"),
+                                  dir.File(L"kept.txt")};
+  ASSERT_TRUE(CreateDirectoryW(cache.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW(targets[0].c_str(), nullptr));
+  ASSERT_TRUE(test_support::WriteBytes(targets[1], "kept"));
+  ASSERT_TRUE(test_support::WriteBytes(targets[2], "kept"));
+  ASSERT_TRUE(test_support::WriteBytes(cache + L"\\own.txt", "own"));
+  ASSERT_TRUE(MakeLink(cache + L"\\folder link", targets[0], true));
+  ASSERT_TRUE(MakeLink(cache + L"\\file link", targets[2], false));
+  // Everyone may write everything: the folder and its own file are repaired.
+  std::wstring before[3];
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(LetEveryoneWrite(targets[i]));
+    before[i] = ListAt(targets[i]);
+  }
+  ASSERT_TRUE(LetEveryoneWrite(cache));
+  ASSERT_TRUE(LetEveryoneWrite(cache + L"\\own.txt"));
+  ASSERT_TRUE(SddlLetsOthersWrite(ListAt(cache + L"\\own.txt")));
+
+  test_support::StdoutCapture out;
+  ProtectExistingFolder(cache, nullptr);
+  const std::string log = out.Text();
+  EXPECT_NE(log.find("now only SYSTEM, Administrators and its user may"), std::string::npos)
+      << log;
+  EXPECT_FALSE(SddlLetsOthersWrite(ListAt(cache + L"\\own.txt")));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(ListAt(targets[i]), before[i]) << Narrow(targets[i]);
+  EXPECT_EQ(test_support::ReadBytes(targets[1]), "kept");
+  EXPECT_EQ(test_support::ReadBytes(targets[2]), "kept");
+  // The links are still there, and go first: removing the folder would enter them.
+  for (const std::wstring& link : {cache + L"\\folder link", cache + L"\\file link"}) {
+    EXPECT_TRUE(Exists(link) && RemoveLink(link)) << Narrow(link);
+  }
 }
 
 }  // namespace
