@@ -134,28 +134,3 @@ def _(t):
     t.eq(p.value("nulRemove"), False)
     t.eq(p.value("prefixRemove"), False)
     t.eq(p.value("longRegistry"), False)
-
-
-@case("file commands: the real system folder against the folder of 32-bit system files")
-def _(t):
-    name = "brindlex-e2e-%d.txt" % os.getpid()
-    # On 64-bit Windows "system32" on disk is the real system folder; a 32-bit
-    # process sees "syswow64" under that name unless redirection is off.
-    real = os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows", "system32", name)
-    with open(real, "wb") as f:
-        f.write(b"real")
-    try:
-        p = t.run("store/system_folder.html", values={"PATH": "C:\\windows\\system32\\" + name})
-    finally:
-        for leftover in (real, real + ".moved"):
-            if os.path.exists(leftover):
-                os.remove(leftover)
-    two_folders = t.prefix == "w64"
-    t.eq(p.value("exists"), True, "fileExists sees the real system folder")
-    # getFileMd5 keeps redirection on: on 64-bit Windows it misses the file.
-    t.eq(p.value("md5"), hashlib.md5(b"" if two_folders else b"real").hexdigest())
-    # A replacement that does not exist never costs the target its file.
-    t.eq(p.value("replace"), False)
-    t.eq(p.value("move"), True)
-    t.eq(p.value("remove"), True)
-    t.check(not os.path.exists(real + ".moved"), "removed from the real system folder")
