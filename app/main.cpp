@@ -1,8 +1,8 @@
 #include <windows.h>
-#include <shellapi.h>
 
 #include <string>
 
+#include "app/command_line.h"
 #include "app/helper.h"
 #include "app/service_url.h"
 #include "app/support_files.h"
@@ -16,15 +16,6 @@ namespace {
 constexpr wchar_t kSingleInstanceMutexName[] = L"{C3A45363-5733-4DA3-B97E-674189E1FA82}";
 constexpr unsigned short kWindowWidth = 900;
 constexpr unsigned short kWindowHeight = 600;
-
-// True only for exactly one argument that is "--recharge" in any letter case.
-bool RechargeRequested() {
-  int count = 0;
-  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
-  const bool recharge = argv && count == 2 && _wcsicmp(argv[1], L"--recharge") == 0;
-  if (argv) LocalFree(argv);
-  return recharge;
-}
 
 // Without its engine the program has nothing to show: say so once and leave.
 int EngineMissing() {
@@ -48,7 +39,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int) {
   StartCrashReports();
 
   WkeWindow window;
-  window.Init(RechargeRequested());
+  window.Init(RechargeRequested(GetCommandLineW()));
   if (!IsWkeLoaded()) return EngineMissing();
 
   SetAllowedOrigins(kServiceBaseUrl, kExtraAllowedOrigins);

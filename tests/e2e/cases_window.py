@@ -49,31 +49,8 @@ def _(t):
     t.check(not p.log_has(re.escape(DEVTOOLS_MESSAGE)), "devtools switched on without their page")
 
 
-def recharge_case(description, args, expect_pay, raw=None):
-    @case("command line %s: openPayDialog() %s" % (description, "called" if expect_pay else "not called"))
-    def _(t):
-        if raw is not None:
-            p = t.start_raw("window/recharge.html", raw)
-        else:
-            p = t.start("window/recharge.html", args)
-        p.wait_exit(30)
-        t.eq(p.value("loaded"), True, "page loaded")
-        t.check(p.has_value("done"), "page finished")
-        if expect_pay:
-            t.eq(p.value("pay"), 1, "openPayDialog() calls")
-        else:
-            t.check(not p.has_value("pay"), "openPayDialog() was called")
-
-
-# One start per way the argument is read: any letter case, quotes taken off, exactly
-# one argument, the whole text. Plain "--recharge" is the next case's.
-recharge_case("--ReCharge", ["--ReCharge"], True)
-recharge_case('"--recharge" in quotes', None, True, raw='"--recharge"')
-recharge_case("without arguments", [], False)
-recharge_case("--recharge with a second argument", ["--recharge", "x"], False)
-recharge_case("--recharge=1", ["--recharge=1"], False)
-
-
+# How the command line is read is the table of tests/unit/command_line_test.cpp; this
+# start checks that the program acts on it.
 @case("with --recharge every document ready calls openPayDialog()")
 def _(t):
     p = t.run("window/recharge_twice.html", ["--recharge"])

@@ -516,13 +516,6 @@ class Context:
         self.server.configure(page, values, routes)
         return self.start_windows_program(exe or self.exe, args, env)
 
-    def start_raw(self, page, command_line_args, values=None, routes=None, env=None):
-        """Like start, but the program's command line is the program's Windows path
-        followed by exactly this text (for quoting Wine would otherwise change)."""
-        self.server.configure(page, values, routes)
-        line = '"%s" %s' % (self.winpath(self.exe), command_line_args)
-        return self.start_windows_program(self.probe_exe, ["run", line], env)
-
     def run(self, page, args=(), timeout=30.0, **kwargs):
         """Starts the program on page and waits for it to end with exit code 0."""
         program = self.start(page, args, **kwargs)
