@@ -298,10 +298,6 @@ class Program:
         return [self._decode_console(raw[10:]) for _, raw in self.out.snapshot()
                 if raw.startswith(b"[console] ")]
 
-    def console_times(self, text):
-        return [t for t, raw in self.out.snapshot()
-                if raw.startswith(b"[console] ") and self._decode_console(raw[10:]) == text]
-
     def values(self):
         """Every report("name", value) of the page, in order: [(name, value)]."""
         found = []
