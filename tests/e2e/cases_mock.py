@@ -61,9 +61,16 @@ def _(t):
               "/parity/empty": Route(b"", content_type="text/plain"),
               "/sdk/brindlex-mock.js": Route(mock_script, content_type="application/javascript")}
     values = {"DIR": dir_, "ORIGIN": origin, "CMD": CMD, "SEED": {}}
+    # The two calls that make no callback are over once the program's log says so.
+    over = (r"cannot create the download file beside .*nofolder",
+            r"ui_messages\.cpp:\d+ .*callback name too long for its call string")
     try:
-        p = t.run("mock/parity.html", values=values, routes=routes, timeout=120,
-                  env={"BRINDLEX_PARITY": dir_})
+        p = t.start("mock/parity.html", values=values, routes=routes,
+                    env={"BRINDLEX_PARITY": dir_})
+        for n, pattern in enumerate(over, 1):
+            p.wait_log(pattern, 60)
+            open(os.path.join(folder, "heard-%d" % n), "w").close()
+        p.wait_exit(120)
     finally:
         for name in system_files:
             if os.path.exists(os.path.join(windows, name)):
