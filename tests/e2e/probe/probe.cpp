@@ -188,7 +188,11 @@ int Activate(const wchar_t* title) {
     return 1;
   }
   SetForegroundWindow(found.main);
-  Sleep(200);
+  // The change may take a moment to arrive: look again, for 5 s at most.
+  for (DWORD start = GetTickCount();
+       GetForegroundWindow() != found.main && GetTickCount() - start < 5000;) {
+    Sleep(20);
+  }
   Emit(GetForegroundWindow() == found.main ? "activate: foreground" : "activate: not foreground");
   return 0;
 }
