@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <process.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -47,6 +48,15 @@ TEST(CustomMessages, PostedOnesAreCarriedOutInAnyLoopSentOnesNeverTakenForPayloa
 
   testing::internal::CaptureStdout();
   for (int i = 0; i < 3; ++i) ASSERT_TRUE(PostScriptCall(hwnd, kFinishedCallBufferSize, "posted", i));
+  // A real payload's pointer posted again, first under the other numbers: it is taken
+  // once, under its own, and never as a payload of another kind.
+  MSG real;
+  ASSERT_TRUE(PeekMessageW(&real, hwnd, WM_WKE_RUN_JS, WM_WKE_RUN_JS, PM_REMOVE));
+  for (UINT message : {WM_WKE_EXEC, WM_WKE_DOWNLOAD, WM_WKE_RUN_JS, WM_WKE_RUN_JS}) {
+    ASSERT_TRUE(PostMessageW(hwnd, message, real.wParam, 0));
+  }
+  char realText[16];
+  snprintf(realText, sizeof(realText), "(0x%08lX)", static_cast<unsigned long>(real.wParam));
   // Posted by anyone with the numbers: garbage, never dereferenced or freed.
   for (UINT message : {WM_WKE_RUN_JS, WM_WKE_EXEC, WM_WKE_DOWNLOAD}) {
     ASSERT_TRUE(PostMessageW(hwnd, message, 0x41414140, 0));
@@ -79,10 +89,12 @@ TEST(CustomMessages, PostedOnesAreCarriedOutInAnyLoopSentOnesNeverTakenForPayloa
     EXPECT_EQ(log.find(line, log.find(line) + 1), std::string::npos) << "twice: " << log;
   }
   for (UINT message : {WM_WKE_RUN_JS, WM_WKE_EXEC, WM_WKE_DOWNLOAD}) {
-    EXPECT_NE(log.find("message " + std::to_string(message) +
-                       " with a payload this program did not post (0x41414140) dropped"),
-              std::string::npos)
-        << log;
+    for (const char* payload : {"(0x41414140)", static_cast<const char*>(realText)}) {
+      const std::string line = "message " + std::to_string(message) +
+                               " with a payload this program did not post " + payload + " dropped";
+      EXPECT_NE(log.find(line), std::string::npos) << log;
+      EXPECT_EQ(log.find(line, log.find(line) + 1), std::string::npos) << "twice: " << log;
+    }
   }
   EXPECT_EQ(log.find("sent(1)"), std::string::npos) << log;
   EXPECT_STREQ(foreign.get(), "sent(1)");
