@@ -5,7 +5,7 @@ import hashlib
 import os
 import sys
 
-from e2e import START_PATH, Route, case
+from e2e import PROGRAM_VERSION, START_PATH, Route, case
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 sys.path.insert(0, os.path.join(ROOT, "tests", "sdk"))
@@ -83,7 +83,7 @@ def _(t):
         "system": {"bits": 64 if sixty_four else 32, "cid": "parity-cid",
                    "deviceNumber": answer(program, "getDeviceNumber[]"),
                    "version": answer(program, "getSysVersion[]"),
-                   "modulePath": t.winpath(t.exe), "moduleVersion": "1.0.0.64"},
+                   "modulePath": t.winpath(t.exe), "moduleVersion": PROGRAM_VERSION},
         "env": {"BRINDLEX_PARITY": dir_},
         "files": dict({dir_ + "\\" + name: text for name, text in FILES.items()},
                       **{"C:\\windows\\" + name.replace("/", "\\"): text

@@ -3,7 +3,7 @@ import os
 import re
 import sys
 
-from e2e import case, echo_line as echo, entry_line
+from e2e import PROGRAM_VERSION, case, echo_line as echo, entry_line
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
 from pe_image import PeImage  # noqa: E402
@@ -16,7 +16,6 @@ NATIVE_FUNCTIONS = (
     "getDeviceNumber", "getSysVersion", "getModuleFilePath", "getModuleFileVersion", "getCid",
     "getFileMd5")
 VERSION_LINE = "应用程序名称:%s, 版本号:%s"
-PROGRAM_VERSION = "1.0.0.64"
 
 
 # The name of the Windows each kernel image this suite has met belongs to, by its

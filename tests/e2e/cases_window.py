@@ -7,8 +7,8 @@ import subprocess
 import threading
 import time
 
-from e2e import (FINALIZED, HEAD, START_PATH, UNDEFINED, Route, case, check_teardown,
-                 echo_line, entry_line)
+from e2e import (FINALIZED, HEAD, PROGRAM_VERSION, START_PATH, UNDEFINED, Route, case,
+                 check_teardown, echo_line, entry_line)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ORIGIN_FMT = "http://127.0.0.1:%d"
@@ -16,13 +16,6 @@ UNINSTALL_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Brind
 DEVTOOLS_MESSAGE = "检测到inspector.html文件，开启调试模式"
 LOAD_FAIL_BOX_TEXT = "网络连接失败，请稍后再试"
 WINDOW_HANDLERS = ("OnMin", "OnMax", "OnRestore", "OnClose", "OnMoveWindow", "OnExec")
-
-
-def file_version():
-    """The program's file version, as its resource script states it."""
-    with open(os.path.join(HERE, "..", "..", "res", "brindlex.rc"), encoding="utf-8") as f:
-        numbers = re.search(r"^FILEVERSION\s+(\d+),\s*(\d+),\s*(\d+),\s*(\d+)", f.read(), re.M)
-    return ".".join(numbers.groups())
 
 
 def check_no_echo(t, p, handlers=WINDOW_HANDLERS):
@@ -122,10 +115,10 @@ def display_version_case(description, stored, expected):
 
 display_version_case("absent: nothing written", None, lambda: None)
 display_version_case("empty: left empty", "", lambda: "")
-display_version_case("equal: left as it is", file_version(), file_version)
+display_version_case("equal: left as it is", PROGRAM_VERSION, lambda: PROGRAM_VERSION)
 # Any other text is replaced; the program's version cut short is the one most easily
 # taken for equal.
-display_version_case("shorter: replaced", file_version()[:-1], file_version)
+display_version_case("shorter: replaced", PROGRAM_VERSION[:-1], lambda: PROGRAM_VERSION)
 
 
 # --- Developer tools ----------------------------------------------------------------------

@@ -57,6 +57,16 @@ WINDOW_TITLE = "Brindlex"
 UNDEFINED = object()  # what report() sends for undefined
 
 _CASES = []
+
+
+def _program_version():
+    """The program's file version, as its resource script states it."""
+    with open(os.path.join(HERE, "..", "..", "res", "brindlex.rc"), encoding="utf-8") as f:
+        numbers = re.search(r"^FILEVERSION\s+(\d+),\s*(\d+),\s*(\d+),\s*(\d+)", f.read(), re.M)
+    return ".".join(numbers.groups())
+
+
+PROGRAM_VERSION = _program_version()
 # The exit code of a run in which a case could not run on this machine (and none
 # failed): ctest counts the test as skipped, not passed.
 SKIP_CODE = 77
