@@ -72,16 +72,15 @@ def _(t):
     t.eq(p.value("path").lower(), t.winpath(t.exe).lower(), "getModuleFilePath()")
     t.eq(p.value("version"), PROGRAM_VERSION, "getModuleFileVersion()")
     t.eq(p.value("cid"), "e2e-cid-4711", "getCid()")
+    # Each call logs its entry line, then the echo of what it returned.
     for handler, text in (("OnGetSystemBit", str(bits)), ("OnGetSysVersion", p.value("os")),
                           ("OnGetCid", "e2e-cid-4711"), ("OnGetModuleFilePath", p.value("path"))):
-        t.check(p.log_has(echo(handler, text)), "no echo %r for %s:\n%s"
-                % (text, handler, p.describe()))
+        lines = p.log_matching(r"WkeFunction::" + handler + r"\(")
+        t.eq(len(lines), 2, "log lines of %s: %r" % (handler, lines))
+        t.check(re.match(entry_line(handler), lines[0]), "entry line: %r" % lines[0])
+        t.check(re.match(echo(handler, text), lines[1]), "echo of %s: %r" % (handler, lines[1]))
     t.eq(len(p.log_matching(echo("OnGetDeviceNumber", device))), 2, "device number echoes")
-
-
-@case("getModuleFileVersion logs three lines: entry, the file's version, the echo")
-def _(t):
-    p = t.run("system/queries.html")
+    # getModuleFileVersion logs three lines: entry, the file's version, the echo.
     lines = handler_records(p, "OnGetModuleFileVersion")
     t.eq(len(lines), 3, "log lines of the call: %r" % lines)
     expected = VERSION_LINE % (p.value("path"), PROGRAM_VERSION)

@@ -8,7 +8,7 @@ import threading
 import time
 
 from e2e import (FINALIZED, HEAD, PROGRAM_VERSION, START_PATH, UNDEFINED, Route, case,
-                 check_teardown, echo_line, entry_line)
+                 check_teardown, entry_line)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ORIGIN_FMT = "http://127.0.0.1:%d"
@@ -51,20 +51,6 @@ def _(t):
     loaded = [v for k, v in p.values() if k == "loaded"]
     t.eq(loaded, [start, start + "?second"], "documents loaded")
     t.eq([v for k, v in p.values() if k == "pay"], loaded, "openPayDialog() calls")
-
-
-@case("log lines: specified head, entry line, then the result echo of the returned value")
-def _(t):
-    p = t.run("window/echo.html")
-    bit, version, path = p.value("bit"), p.value("version"), p.value("path")
-    t.eq(bit, 64 if t.prefix == "w64" else 32, "getSysBit()")
-    t.eq(path.lower(), t.winpath(t.exe).lower(), "getModuleFilePath()")
-    for handler, shown in (("OnGetSystemBit", str(bit)), ("OnGetSysVersion", version),
-                           ("OnGetModuleFilePath", path)):
-        lines = p.log_matching(r"WkeFunction::" + handler + r"\(")
-        t.eq(len(lines), 2, "log lines of %s: %r" % (handler, lines))
-        t.check(re.match(entry_line(handler), lines[0]), "entry line: %r" % lines[0])
-        t.check(re.match(echo_line(handler, shown), lines[1]), "echo of %s: %r" % (handler, lines[1]))
 
 
 @case("the window stays hidden until the document is ready, then shows")
