@@ -218,7 +218,11 @@ bool ProxyFromScript(const std::string& url, const IeProxyConfig& config, DWORD 
   bool answered = false;
   if (waited != WAIT_OBJECT_0) {
     char text[64];
-    snprintf(text, sizeof(text), "no answer within %lu ms", wait);
+    if (RunningDownloads::StopRequested()) {
+      snprintf(text, sizeof(text), "downloads stopped after %lu ms", GetTickCount() - start);
+    } else {
+      snprintf(text, sizeof(text), "no answer within %lu ms", wait);
+    }
     *why = text;
   } else if (!job->answered) {
     char text[64];

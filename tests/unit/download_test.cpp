@@ -939,6 +939,33 @@ TEST_F(DownloadTest, StopEndsRunningDownloadsAndLaterOnesNeverStart) {
   EXPECT_EQ(sink_.Numbers("after"), std::vector<long>{1});
 }
 
+// Nor is the exit held by a configuration script that never answers: the wait for it
+// ends when downloads are stopped, and the address goes direct.
+TEST_F(DownloadTest, StopEndsTheWaitForAProxyConfigurationScript) {
+  const ResumeDownloads resume;
+  const std::string script = Http("/stall?size=1000");
+  const InternetOptionsProxy options(4, "", "", script);
+  test_support::StdoutCapture log;
+  SystemProxy::Route route;
+  volatile LONG returned = 0;
+  std::thread lookup([&] {
+    route = SystemProxy::ForUrl(Body(1000, 52), 60000);
+    InterlockedExchange(&returned, 1);
+  });
+  Sleep(1000);
+  EXPECT_EQ(returned, 0) << "no wait to end: " << log.Text();
+  const auto stopped = std::chrono::steady_clock::now();
+  EXPECT_TRUE(RunningDownloads::Stop());
+  lookup.join();
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - stopped).count(), 1000);
+  EXPECT_TRUE(route.fromWindows && route.proxy.empty()) << route.proxy;
+  const std::string text = log.Text();
+  EXPECT_NE(text.find("proxy configuration script " + script + " gave no proxy for " +
+                      Body(1000, 52) + " (downloads stopped after "),
+            std::string::npos) << text;
+}
+
 // A worker that cannot be started: the page hears finished 0 at once, and the task is
 // freed (its 4 MiB name lives in a block of its own, which goes back to the system).
 TEST_F(DownloadTest, WorkerThatCannotStartReportsZeroAndFreesItsTask) {
