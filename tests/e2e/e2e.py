@@ -22,7 +22,7 @@ values["NAME"] (strings arrive quoted, ready for a script).
 
 t.start(...) returns the running program instead (then p.wait_console("name"),
 p.wait_exit()). routes={"/x": Route(status=404)} serves extra paths (a Route can
-delay, wait for a threading.Event, set headers, or be any callable(handler)). t.tmp
+wait for a threading.Event, set headers, or be any callable(handler)). t.tmp
 is a fresh folder, t.winpath() gives its Windows form, t.reg_*() touch the prefix's
 registry, t.watch() follows the window from outside, t.probe() runs the helper program.
 With --remains DIR (or BRINDLEX_E2E_REMAINS) a failed case leaves DIR/<case>/: its
@@ -123,12 +123,10 @@ def case(name):
 class Route:
     """An extra path served during one case."""
 
-    def __init__(self, body=b"", status=200, content_type=None, delay=0.0, headers=None,
-                 release=None):
+    def __init__(self, body=b"", status=200, content_type=None, headers=None, release=None):
         self.body = body.encode("utf-8") if isinstance(body, str) else body
         self.status = status
         self.content_type = content_type or "text/html; charset=utf-8"
-        self.delay = delay
         self.headers = headers or {}
         # A threading.Event the answer waits for (set by the case; a minute at most).
         self.release = release
@@ -136,8 +134,6 @@ class Route:
     def __call__(self, handler):
         if self.release is not None:
             self.release.wait(60)
-        if self.delay:
-            time.sleep(self.delay)
         handler.send_response(self.status)
         handler.send_header("Content-Type", self.content_type)
         handler.send_header("Content-Length", str(len(self.body)))
