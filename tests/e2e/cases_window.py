@@ -362,7 +362,12 @@ def _(t):
 
 @case("an exec callback name too long for its call string is logged and never called")
 def _(t):
-    p = t.run("window/long_callback.html", values={"PROBE": t.winpath(t.probe_exe)})
+    go = os.path.join(t.tmp, "go")
+    p = t.start("window/long_callback.html",
+                values={"PROBE": t.winpath(t.probe_exe), "GO": t.winpath(go)})
+    p.wait_log(r"callback name too long for its call string", 20)
+    open(go, "w").close()
+    p.wait_exit(30)
     t.eq(p.value("short"), 1, "callback with a normal name")
     t.check(not p.has_value("long"), "the over-long callback was called")
     t.check(p.log_has(r"^\[error \d\d:\d\d:\d\d\].*callback name too long"),
