@@ -85,7 +85,9 @@ STANDIN_EXPORT(void*) jsGetWebView(void* es) {
 
 // Runs script in the context of the page that made the call, which for a child
 // frame is the frame's own. With inClosure the script is wrapped in a function, so
-// only "return" gives a value. Errors are not reported and give undefined.
+// only "return" gives a value. Errors are not reported and give undefined. With
+// BRINDLEX_STANDIN_WRAP_EVAL set it is wrapped whatever was asked, as an engine may
+// do: what a caller does for such an engine then runs in a test too.
 STANDIN_EXPORT(jsValue) jsEvalExW(void* es, const wchar_t* script, bool inClosure) {
   STANDIN_UI_ONLY("jsEvalExW", standin::MakeUndefined());
   const standin::ExecState* state = StateOf(es, "jsEvalExW");
@@ -96,7 +98,12 @@ STANDIN_EXPORT(jsValue) jsEvalExW(void* es, const wchar_t* script, bool inClosur
     return standin::MakeUndefined();
   }
   std::string source = standin::WideToUtf8(script);
-  if (inClosure) source = "(function(){" + source + "\n})();";
+  const DWORD lastError = GetLastError();  // the engine's own calls leave it as it was
+  wchar_t wrap[8];
+  if (inClosure || GetEnvironmentVariableW(L"BRINDLEX_STANDIN_WRAP_EVAL", wrap, 8) > 0) {
+    source = "(function(){" + source + "\n})();";
+  }
+  SetLastError(lastError);
   return state->page->Run(source, state->page->url(), false);
 }
 

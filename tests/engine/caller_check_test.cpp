@@ -44,6 +44,16 @@ size_t Row(const char* scriptName) {
 const char kCallerPage[] =
     "<script>recordCaller(location.href.split('/').pop() + ':' + typeof getSysBit());</script>";
 
+// The page and two frames of other origins in it call, each naming its host.
+const char kFramesPage[] =
+    "<script>var call = \"recordCaller(location.href.split('/')[2] + ':' + typeof getSysBit())\";"
+    "eval(call); __standinChildFrame('http://frame.test/f.html', call);"
+    "__standinChildFrame('http://other.test/f.html', call);</script>";
+
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
 class CallerCheck : public testing::Test {
  protected:
   void SetUp() override {
@@ -61,6 +71,7 @@ class CallerCheck : public testing::Test {
     wkeDestroyWebWindow(view_);
     Bridge()->webView = nullptr;
     SetAllowedOrigins(nullptr, nullptr);
+    SetEnvironmentVariableW(L"BRINDLEX_STANDIN_WRAP_EVAL", nullptr);
     enginetest::PumpFor(20);
   }
 
@@ -107,7 +118,9 @@ TEST_F(CallerCheck, WithoutAnAnswerFromTheEngineEveryCallIsRefused) {
     StdoutCapture capture;
     getSysBit(reinterpret_cast<jsExecState>(0x5a5a50), Bridge());
     const std::string log = capture.Text();
-    EXPECT_NE(log.find("native function getSysBit refused"), std::string::npos) << log;
+    EXPECT_NE(log.find("native function getSysBit refused: the engine names no view for the call"),
+              std::string::npos)
+        << log;
     EXPECT_EQ(log.find("OnGetSystemBit"), std::string::npos) << log;
   }
   // A view whose window is gone has no frame to answer for: from then on every call
@@ -128,4 +141,36 @@ TEST_F(CallerCheck, WithoutAnAnswerFromTheEngineEveryCallIsRefused) {
   EXPECT_NE(log.find("getSysBit refused: the engine does not tell where calls come from"),
             std::string::npos)
       << log;
+}
+
+// A frame is judged by its own origin, and then by the page it is in. An engine that
+// wraps whatever it runs in a function gets the same answers: the check's second way
+// of asking where a call comes from is then the one that answers.
+TEST_F(CallerCheck, AFrameIsJudgedByItsOwnOriginThenByItsPageAskedEitherWay) {
+  server_.Set("/frames.html", 200, kFramesPage);
+  server_.Set("/again.html", 200, kFramesPage);
+  const std::string page = server_.Url("");
+  const std::string host = page.substr(page.find("//") + 2);
+  for (const bool wrapped : {false, true}) {
+    SCOPED_TRACE(wrapped ? "wrapped" : "as asked");
+    SetEnvironmentVariableW(L"BRINDLEX_STANDIN_WRAP_EVAL", wrapped ? L"1" : nullptr);
+    g_callers.clear();
+    StdoutCapture capture;
+    SetAllowedOrigins(server_.Url("/").c_str(), "http://frame.test");
+    ASSERT_TRUE(Load(view_, server_.Url("/frames.html"), 3));
+    SetAllowedOrigins("http://frame.test/", "");
+    ASSERT_TRUE(Load(view_, server_.Url("/again.html"), 6));
+    const std::string log = capture.Text();
+
+    EXPECT_EQ(g_callers, (std::vector<std::string>{
+                             host + ":number", "frame.test:number", "other.test:undefined",
+                             host + ":undefined", "frame.test:undefined", "other.test:undefined"}));
+    const std::string refused = "native function getSysBit refused for ";
+    const std::vector<std::string> ends = {
+        refused + "a frame at http://other.test:80", refused + "a frame at " + page,
+        refused + "the page at " + page, refused + "a frame at http://other.test:80"};
+    const std::vector<std::string> errors = enginetest::LinesStartingWith(log, "[error ");
+    ASSERT_EQ(errors.size(), ends.size()) << log;
+    for (size_t i = 0; i < ends.size(); ++i) EXPECT_TRUE(EndsWith(errors[i], ends[i])) << log;
+  }
 }
