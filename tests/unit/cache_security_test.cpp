@@ -317,7 +317,8 @@ TEST(CacheSecurity, EngineFolderCheckTakesOnlyAFolderNobodyElseMayChange) {
 // once reset the security of whatever a link inside the cache folder points to.
 TEST(CacheSecurity, RepairLeavesLinksInsideTheFolderAndWhatTheyPointTo) {
   test_support::TempDir dir;
-  const std::wstring cache = dir.File(L"cache");
+  static int runs = 0;  // a process repairs a folder once
+  const std::wstring cache = dir.File(L"cache" + std::to_wstring(++runs));
   const std::wstring targets[] = {dir.File(L"folder"), dir.File(L"folder\\kept.txt"),
                                   dir.File(L"kept.txt")};
   ASSERT_TRUE(CreateDirectoryW(cache.c_str(), nullptr));
