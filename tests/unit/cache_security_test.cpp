@@ -312,7 +312,6 @@ TEST(CacheSecurity, EngineFolderCheckTakesOnlyAFolderNobodyElseMayChange) {
   EXPECT_FALSE(CacheSecurity::OnlyAdministratorsMayChange(file, clean));
 }
 
-
 // The repair gives its list to what the folder holds, never through a link in it: it
 // once reset the security of whatever a link inside the cache folder points to.
 TEST(CacheSecurity, RepairLeavesLinksInsideTheFolderAndWhatTheyPointTo) {
