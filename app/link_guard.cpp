@@ -42,9 +42,9 @@ struct FileStandardInformation {
 using FileInformationCall = LONG(NTAPI*)(HANDLE file, IoStatusBlock* status, void* information,
                                          ULONG length, int informationClass);
 
-FileInformationCall NativeCall(const char* name) {
-  return reinterpret_cast<FileInformationCall>(
-      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name));
+template <class Call = FileInformationCall>
+Call NativeCall(const char* name) {
+  return reinterpret_cast<Call>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name));
 }
 
 bool Query(HANDLE handle, void* information, ULONG length, int informationClass) {
@@ -94,8 +94,7 @@ std::wstring NativePath(const std::wstring& path) {
 // Hands a native call's status on as the thread's last error.
 void SetErrorFromStatus(LONG status) {
   using StatusToError = ULONG(NTAPI*)(LONG status);
-  static const auto toError = reinterpret_cast<StatusToError>(
-      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlNtStatusToDosError"));
+  static const auto toError = NativeCall<StatusToError>("RtlNtStatusToDosError");
   SetLastError(toError ? toError(status) : ERROR_ACCESS_DENIED);
 }
 
@@ -137,8 +136,7 @@ HANDLE OpenInFolder(HANDLE folder, const std::wstring& name, DWORD access, DWORD
                                       LARGE_INTEGER* allocationSize, ULONG fileAttributes,
                                       ULONG share, ULONG disposition, ULONG options, void* ea,
                                       ULONG eaLength);
-  static const auto create = reinterpret_cast<CreateFileCall>(
-      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateFile"));
+  static const auto create = NativeCall<CreateFileCall>("NtCreateFile");
   const size_t bytes = name.size() * sizeof(wchar_t);
   if (!create || name.empty() || bytes > 0xFFFE) {
     SetLastError(ERROR_INVALID_NAME);
@@ -185,6 +183,23 @@ HANDLE OpenEntry(const std::wstring& path, DWORD access) {
   return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                      nullptr, OPEN_EXISTING,
                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// Whether the name path shows a folder, and no link (made first when create is set).
+bool FolderByName(const std::wstring& path, bool create) {
+  if (create) CreateDirectoryW(path.c_str(), nullptr);  // takes the cache folder's security
+  const DWORD byName = GetFileAttributesW(path.c_str());
+  return byName != INVALID_FILE_ATTRIBUTES && (byName & FILE_ATTRIBUTE_DIRECTORY) &&
+         !(byName & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Whether folder (a handle opened on path itself) is a folder reached through no link.
+bool IsFolderAt(HANDLE folder, const std::wstring& path) {
+  BY_HANDLE_FILE_INFORMATION information = {};
+  return folder && folder != INVALID_HANDLE_VALUE &&
+         GetFileInformationByHandle(folder, &information) &&
+         (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         !LinkGuard::LeadsElsewhere(folder, path);
 }
 
 }  // namespace
@@ -330,22 +345,16 @@ void HeldFile::Close() {
 
 bool HeldFolder::Open(const std::wstring& path, bool create) {
   Close();
-  if (!IsPlainFolder(path, create)) return false;
+  if (!FolderByName(path, create)) return false;
   // No delete sharing: from here on the folder cannot be renamed, removed or swapped.
-  const HANDLE folder = CreateFileW(
+  // What was checked by name may have been swapped before the handle was taken, so
+  // the handle is checked too.
+  UniqueHandle folder(CreateFileW(
       path.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (folder == INVALID_HANDLE_VALUE) return false;
-  // Checked again through the held handle: what was checked by name may have been
-  // swapped before the handle was taken.
-  BY_HANDLE_FILE_INFORMATION information = {};
-  if (!GetFileInformationByHandle(folder, &information) ||
-      !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || LeadsElsewhere(folder, path)) {
-    CloseHandle(folder);
-    return false;
-  }
-  handle_ = folder;
+      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!IsFolderAt(folder.get(), path)) return false;
+  handle_ = folder.release();
   path_ = path;
   return true;
 }
@@ -357,18 +366,9 @@ void HeldFolder::Close() {
 }
 
 bool IsPlainFolder(const std::wstring& path, bool create) {
-  if (create) CreateDirectoryW(path.c_str(), nullptr);  // takes the cache folder's security
-  const DWORD byName = GetFileAttributesW(path.c_str());
-  if (byName == INVALID_FILE_ATTRIBUTES || !(byName & FILE_ATTRIBUTE_DIRECTORY) ||
-      (byName & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    return false;
-  }
+  if (!FolderByName(path, create)) return false;
   UniqueHandle folder(OpenEntry(path, FILE_READ_ATTRIBUTES));
-  BY_HANDLE_FILE_INFORMATION information = {};
-  return folder.get() != INVALID_HANDLE_VALUE &&
-         GetFileInformationByHandle(folder.get(), &information) &&
-         (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-         !LeadsElsewhere(folder.get(), path);
+  return IsFolderAt(folder.get(), path);
 }
 
 bool IsEntryAt(HANDLE handle, const std::wstring& path) { return HandleIsAt(handle, path); }
