@@ -114,14 +114,21 @@ bool Matches(const char* pattern, const char* text) {
   return *text && *pattern == *text && Matches(pattern + 1, text + 1);
 }
 
-void SchemeAndHost(const std::string& url, std::string* scheme, std::string* host) {
+// The lower-case scheme of an address and its authority ("host[:port]") without any
+// user name and password.
+void SchemeAndAuthority(const std::string& url, std::string* scheme, std::string* authority) {
   const size_t colon = url.find("://");
   *scheme = colon == std::string::npos ? std::string() : Lower(url.substr(0, colon));
-  size_t start = colon == std::string::npos ? 0 : colon + 3;
-  size_t end = url.find_first_of("/?#", start);
-  std::string authority = url.substr(start, end == std::string::npos ? std::string::npos : end - start);
-  const size_t at = authority.rfind('@');
-  if (at != std::string::npos) authority = authority.substr(at + 1);
+  const size_t start = colon == std::string::npos ? 0 : colon + 3;
+  const size_t end = url.find_first_of("/?#", start);
+  *authority = url.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  const size_t at = authority->rfind('@');
+  if (at != std::string::npos) authority->erase(0, at + 1);
+}
+
+void SchemeAndHost(const std::string& url, std::string* scheme, std::string* host) {
+  std::string authority;
+  SchemeAndAuthority(url, scheme, &authority);
   if (!authority.empty() && authority[0] == '[') {
     *host = Lower(authority.substr(0, authority.find(']') + 1));
   } else {
@@ -331,13 +338,9 @@ Route ForUrl(const std::string& url, unsigned long scriptWaitMilliseconds) {
 }
 
 std::string AddressForScript(const std::string& url) {
-  const size_t colon = url.find("://");
-  if (colon == std::string::npos || Lower(url.substr(0, colon)) != "https") return url;
-  const size_t start = colon + 3;
-  const size_t end = url.find_first_of("/?#", start);
-  std::string authority = url.substr(start, end == std::string::npos ? end : end - start);
-  const size_t at = authority.rfind('@');
-  if (at != std::string::npos) authority.erase(0, at + 1);
+  std::string scheme, authority;
+  SchemeAndAuthority(url, &scheme, &authority);
+  if (scheme != "https") return url;
   return "https://" + authority + "/";
 }
 
