@@ -37,18 +37,35 @@ class ReadableMemory {
 }  // namespace
 
 StackBounds CurrentThreadStackBounds() {
-  // The TEB's first part, its NT_TIB, is at fs:0: StackBase at 4, StackLimit at 8.
+  // The TEB begins with its NT_TIB; NtCurrentTeb is one segment-relative load.
+  const NT_TIB* tib = reinterpret_cast<const NT_TIB*>(NtCurrentTeb());
   StackBounds stack;
-  __asm__ volatile("movl %%fs:8, %0" : "=r"(stack.low));
-  __asm__ volatile("movl %%fs:4, %0" : "=r"(stack.high));
+  stack.low = reinterpret_cast<uintptr_t>(tib->StackLimit);
+  stack.high = reinterpret_cast<uintptr_t>(tib->StackBase);
   return stack;
 }
 
+namespace {
+
+#if defined(_WIN64)
+uintptr_t InstructionPointer(const CONTEXT& context) { return context.Rip; }
+uintptr_t FramePointer(const CONTEXT& context) { return context.Rbp; }
+#else
+uintptr_t InstructionPointer(const CONTEXT& context) { return context.Eip; }
+uintptr_t FramePointer(const CONTEXT& context) { return context.Ebp; }
+#endif
+
+// A frame is two words: the caller's frame pointer, then the return address.
+constexpr uintptr_t kWord = sizeof(uintptr_t);
+constexpr uintptr_t kFrameSize = 2 * kWord;
+
+}  // namespace
+
 void WalkStack(const CONTEXT& context, const StackBounds& stack, WalkedStack* walk) {
   walk->count = 0;
-  walk->frames[walk->count++] = context.Eip;
+  walk->frames[walk->count++] = InstructionPointer(context);
   ReadableMemory memory;
-  uintptr_t frame = context.Ebp;
+  uintptr_t frame = FramePointer(context);
   for (;;) {
     walk->stopFramePointer = frame;
     if (walk->count == kStackFramesMax) {
@@ -60,15 +77,15 @@ void WalkStack(const CONTEXT& context, const StackBounds& stack, WalkedStack* wa
       return;
     }
     // Room for the two words, without overflow at the top of the address space.
-    if (frame < stack.low || stack.high < 8 || frame > stack.high - 8) {
+    if (frame < stack.low || stack.high < kFrameSize || frame > stack.high - kFrameSize) {
       walk->end = StackWalkEnd::kOutsideStack;
       return;
     }
-    if (frame % 4 != 0) {
+    if (frame % kWord != 0) {
       walk->end = StackWalkEnd::kMisaligned;
       return;
     }
-    if (!memory.Covers(frame, 8)) {
+    if (!memory.Covers(frame, kFrameSize)) {
       walk->end = StackWalkEnd::kUnreadable;
       return;
     }
@@ -92,9 +109,11 @@ void WalkStack(const CONTEXT& context, const StackBounds& stack, WalkedStack* wa
 
 void DescribeStackWalkEnd(const WalkedStack& walk, const StackBounds& stack, char* text,
                           size_t size) {
-  const unsigned long framePointer = static_cast<unsigned long>(walk.stopFramePointer);
-  const unsigned long low = static_cast<unsigned long>(stack.low);
-  const unsigned long high = static_cast<unsigned long>(stack.high);
+  // Addresses in as many hex digits as a pointer has.
+  const int digits = static_cast<int>(2 * sizeof(uintptr_t));
+  const unsigned long long framePointer = walk.stopFramePointer;
+  const unsigned long long low = stack.low;
+  const unsigned long long high = stack.high;
   switch (walk.end) {
     case StackWalkEnd::kChainEnd:
       snprintf(text, size, "the thread's first frame");
@@ -103,17 +122,18 @@ void DescribeStackWalkEnd(const WalkedStack& walk, const StackBounds& stack, cha
       snprintf(text, size, "the limit of %d frames", kStackFramesMax);
       return;
     case StackWalkEnd::kOutsideStack:
-      snprintf(text, size, "frame pointer 0x%08lX outside the stack 0x%08lX-0x%08lX",
-               framePointer, low, high);
+      snprintf(text, size, "frame pointer 0x%0*llX outside the stack 0x%0*llX-0x%0*llX",
+               digits, framePointer, digits, low, digits, high);
       return;
     case StackWalkEnd::kMisaligned:
-      snprintf(text, size, "frame pointer 0x%08lX not aligned", framePointer);
+      snprintf(text, size, "frame pointer 0x%0*llX not aligned", digits, framePointer);
       return;
     case StackWalkEnd::kNotAscending:
-      snprintf(text, size, "frame pointer 0x%08lX not above the frame before it", framePointer);
+      snprintf(text, size, "frame pointer 0x%0*llX not above the frame before it", digits,
+               framePointer);
       return;
     case StackWalkEnd::kUnreadable:
-      snprintf(text, size, "frame pointer 0x%08lX in unreadable memory", framePointer);
+      snprintf(text, size, "frame pointer 0x%0*llX in unreadable memory", digits, framePointer);
       return;
   }
   snprintf(text, size, "an unknown reason");

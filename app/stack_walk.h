@@ -1,6 +1,7 @@
 // The call stack of a thread that failed, walked from its context along the chain of
 // saved frame pointers (the program is built with frame pointers kept): at each frame,
-// [EBP] holds the caller's EBP and [EBP+4] the return address into the caller.
+// [EBP] holds the caller's EBP and [EBP+4] the return address into the caller (RBP and
+// RBP+8 in a 64-bit build).
 //
 // Every step is checked against the thread's stack before it is read, so a corrupt
 // chain ends the walk with a reason instead of faulting. Functions built without
@@ -29,7 +30,7 @@ enum class StackWalkEnd {
   kChainEnd,        // a zero frame pointer or return address: the thread's first frame
   kFrameLimit,      // kStackFramesMax frames taken
   kOutsideStack,    // the next frame pointer is not within the stack
-  kMisaligned,      // ... or not on a 4-byte boundary
+  kMisaligned,      // ... or not on a word boundary
   kNotAscending,    // ... or not above the one before it
   kUnreadable,      // ... or inside the stack but not readable memory
 };

@@ -31,8 +31,13 @@ class FakeStack {
 
 WalkedStack Walk(const FakeStack& stack) {
   CONTEXT context = {};
+#if defined(_WIN64)
+  context.Rip = 0x400123;
+  context.Rbp = stack.At(0);
+#else
   context.Eip = 0x400123;
   context.Ebp = stack.At(0);
+#endif
   WalkedStack walk;
   WalkStack(context, stack.Bounds(), &walk);
   return walk;
@@ -53,11 +58,11 @@ TEST(StackWalk, FollowsTheChainAndEndsWithAReasonWhereItBreaks) {
     StackWalkEnd end;
   } breaks[] = {
       {stack.At(0) + 0x10000000, StackWalkEnd::kOutsideStack},
-      {0xFFFFFFFC, StackWalkEnd::kOutsideStack},
+      {~uintptr_t{3}, StackWalkEnd::kOutsideStack},
       {stack.At(20) + 2, StackWalkEnd::kMisaligned},
       {stack.At(2), StackWalkEnd::kNotAscending},
       {stack.At(4), StackWalkEnd::kNotAscending},
-      {stack.At(1024 + 8), StackWalkEnd::kUnreadable},  // the reserved page
+      {stack.At(4096 / sizeof(uintptr_t) + 8), StackWalkEnd::kUnreadable},  // the reserved page
   };
   for (const auto& broken : breaks) {
     stack.Chain(10);
