@@ -52,10 +52,11 @@ int GetSystemBits() {
 }
 
 std::string GetUninstallValue(const std::string& name) {
-  // No view flag: a 32-bit process reads the 32-bit view, where the installer wrote.
+  // The installer is a 32-bit program and wrote to the 32-bit view (32-bit Windows
+  // ignores the flag).
   return MachineIdentity::ReadRegistryText(
       HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Brindlex",
-      name.c_str(), KEY_READ, kUninstallValueBufferSize, false);
+      name.c_str(), KEY_READ | KEY_WOW64_32KEY, kUninstallValueBufferSize, false);
 }
 
 std::wstring GetModuleFilePath(HMODULE module) {

@@ -21,9 +21,9 @@ bool ParsePath(const std::wstring& path, RegistryLocation& out);
 bool KeyExists(HKEY root, const std::wstring& subKey, uint8_t view);
 bool ValueExists(HKEY root, const std::wstring& subKey, const std::wstring& valueName,
                  uint8_t view);
-// Text of a value in this process's default view, or empty.
+// Text of a value in the 32-bit view (the setup program's), or empty.
 std::wstring ReadString(HKEY root, const std::wstring& subKey, const std::wstring& valueName);
-// Writes a REG_SZ value, creating the key; true when written.
+// Writes a REG_SZ value in the 32-bit view, creating the key; true when written.
 bool WriteString(HKEY root, const std::wstring& subKey, const std::wstring& valueName,
                  const std::wstring& text);
 
