@@ -4,6 +4,9 @@
 # static i686 libraries, the thread library of the posix toolchain, the curl tool
 # (a reference for the download benchmark), and the Duktape sources for the
 # stand-in engine.
+# BRINDLEX_DEPS_ARCH=x86_64 builds OpenSSL and libcurl for 64-bit Windows instead, into
+# $BRINDLEX_DEPS/x86_64: the build that checks the same sources under 64-bit Wine on a
+# machine whose kernel runs no 32-bit programs. That build is not the product.
 #
 # Everything is built for Windows XP (NT 5.1). The headers of MinGW-w64 default to
 # Windows 10, and a library built that way names Vista's calls in the program's
@@ -14,7 +17,8 @@ set -euo pipefail
 log() { printf '[deps] %s\n' "$*" >&2; }
 jobs=$(nproc)
 src="$BRINDLEX_DEPS/src"
-prefix="$BRINDLEX_DEPS/i686"
+arch=${BRINDLEX_DEPS_ARCH:-i686}
+prefix="$BRINDLEX_DEPS/$arch"
 mkdir -p "$src" "$prefix/lib"
 
 unpack() { # name -> directory of the unpacked, patched source
@@ -32,6 +36,54 @@ unpack() { # name -> directory of the unpacked, patched source
 }
 
 winnt_flags="-D_WIN32_WINNT=0x0501 -DWINVER=0x0501"
+
+# The x86_64 libraries are built like the i686 ones (for XP's calls, so both builds
+# link the same way), each from a freshly unpacked copy of its source: OpenSSL builds
+# inside its source tree, which holds the i686 build.
+if [ "$arch" = x86_64 ]; then
+  fresh_copy() { # name -> directory of a new unpacked copy
+    local dir out="$src/$1-x86_64"
+    dir=$(unpack "$1")
+    rm -rf "$out"
+    (cd "$src" && dpkg-source -x --skip-debianization "$(ls "$1"_*.dsc | head -n1)" "$out" \
+       >/dev/null 2>&1 || dpkg-source -x "$(ls "$1"_*.dsc | head -n1)" "$out" >/dev/null)
+    echo "$out"
+  }
+  if [ ! -f "$prefix/lib/libssl.a" ]; then
+    d=$(fresh_copy openssl)
+    log "building OpenSSL for x86_64 in $d"
+    (cd "$d" && ./Configure mingw64 no-shared no-tests no-engine no-module $winnt_flags \
+        --cross-compile-prefix=x86_64-w64-mingw32- CC=gcc-posix \
+        --prefix="$prefix" --libdir=lib >/dev/null &&
+     make -j"$jobs" build_libs >/dev/null && make install_dev >/dev/null)
+  fi
+  if [ ! -f "$prefix/lib/libcurl.a" ]; then
+    d=$(fresh_copy curl)
+    log "building libcurl for x86_64 in $d"
+    tc="$BRINDLEX_DEPS/curl-toolchain-x86_64.cmake"
+    cat >"$tc" <<TC
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 $prefix)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+TC
+    cmake -S "$d" -B "$d/build-mingw" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$tc" \
+      -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+      -DBUILD_SHARED_LIBS=OFF -DCURL_USE_OPENSSL=ON -DOPENSSL_USE_STATIC_LIBS=ON \
+      -DOPENSSL_ROOT_DIR="$prefix" -DHTTP_ONLY=ON -DBUILD_CURL_EXE=OFF \
+      -DCURL_TARGET_WINDOWS_VERSION=0x0501 -DCMAKE_C_FLAGS="-DWINVER=0x0501" \
+      -DCURL_USE_LIBSSH2=OFF -DCURL_ZLIB=OFF -DUSE_LIBIDN2=OFF -DCURL_USE_LIBPSL=OFF \
+      -DENABLE_MANUAL=OFF -DBUILD_TESTING=OFF >/dev/null
+    cmake --build "$d/build-mingw" -j"$jobs" >/dev/null
+    cmake --install "$d/build-mingw" >/dev/null
+  fi
+  log "done (x86_64)"
+  exit 0
+fi
 
 # The toolchain's own static libwinpthread is built for Vista and imports
 # GetTickCount64; built for XP it counts time with QueryPerformanceCounter. Installed

@@ -15,6 +15,7 @@ as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
 packages=(
   mingw-w64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 xvfb xdotool x11-apps x11-utils imagemagick
   cmake ninja-build nlohmann-json3-dev googletest dpkg-dev python3 openssl curl
   perl make ca-certificates locales mount node-typescript
@@ -109,5 +110,12 @@ fi
 if [ $need_src = 1 ]; then
   "$(dirname "$0")/build-deps.sh"
   touch "$BRINDLEX_DEPS/.done"
+fi
+# A machine whose kernel runs no 32-bit programs checks a 64-bit build of the same
+# sources instead (scripts/env.sh), which needs the libraries built for x86_64 too.
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1 && [ ! -f "$BRINDLEX_DEPS/.done-x86_64" ]; then
+  log "this machine runs no 32-bit programs: building the libraries for x86_64 as well"
+  BRINDLEX_DEPS_ARCH=x86_64 "$(dirname "$0")/build-deps.sh"
+  touch "$BRINDLEX_DEPS/.done-x86_64"
 fi
 log "ready (deps in $BRINDLEX_DEPS)"
