@@ -8,9 +8,16 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 "$root/scripts/setup.sh"
 source "$root/scripts/env.sh"
+choose_wine "$root/build-x64"
 build=${BRINDLEX_BUILD:-$root/build}
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-  >/dev/null
+toolchain=$root/cmake/mingw-i686.cmake
+if [ $BRINDLEX_ARCH = x86_64 ]; then
+  echo "[run] this machine cannot run 32-bit programs ($(no_32bit_reason)): showing a" \
+       "64-bit build of the same sources instead"
+  build=${BRINDLEX_BUILD:-$root/build-x64}
+  toolchain=$root/cmake/mingw-x86_64.cmake
+fi
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" >/dev/null
 cmake --build "$build" --target brindlex_demo
 port=$(sed -n 's/^BRINDLEX_DEMO_PORT:[A-Z]*=//p' "$build/CMakeCache.txt")
 port=${port:-47812}
