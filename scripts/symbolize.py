@@ -12,7 +12,8 @@ frame pointers, through the stack memory the dump holds).
 SYMBOLS is the program's symbol file: the brindlex.dbg kept with the release, or an
 unstripped build of the program. Without it, brindlex.dbg beside FILE or in the current
 folder is used when there is one. Frames in the module named like the symbol file
-(brindlex.dbg: brindlex.exe) get function, file and line from i686-w64-mingw32-addr2line,
+(brindlex.dbg: brindlex.exe) get function, file and line from i686-w64-mingw32-addr2line
+(x86_64-w64-mingw32-addr2line for a 64-bit build's symbols),
 or, in the static libraries that carry no line tables, the nearest function symbol;
 every other frame keeps its module+offset.
 
@@ -27,11 +28,11 @@ import struct
 import subprocess
 import sys
 
-ADDR2LINE = "i686-w64-mingw32-addr2line"
+# The binutils of the symbols' kind: i686 for the program, x86_64 for a 64-bit build.
 # addr2line's own -C takes the PE symbols' leading underscore off the DWARF names too,
-# which leaves them undemangled.
-CXXFILT = "i686-w64-mingw32-c++filt"
-NM = "i686-w64-mingw32-nm"
+# which leaves them undemangled: c++filt does that.
+TOOLS = {32: "i686-w64-mingw32-", 64: "x86_64-w64-mingw32-"}
+ADDR2LINE, CXXFILT, NM = "addr2line", "c++filt", "nm"
 FRAMES_MAX = 64
 
 CRASH_LINE = re.compile(r"unhandled exception (0x[0-9A-Fa-f]{8}) at (\S+) on thread (\d+)")
@@ -108,7 +109,9 @@ def read_log(data):
 # ---- minidumps -------------------------------------------------------------------------
 
 THREAD_LIST, MODULE_LIST, EXCEPTION = 3, 4, 6
-X86_CONTEXT_SIZE = 0xCC  # up to SegSs; the registers read are Ebp, Eip and Esp
+# Where a thread context keeps the frame and instruction pointers, by the context's size
+# (x86: 0x2CC bytes, Ebp and Eip; x64: 0x4D0 bytes, Rbp at 0xA0 and Rip at 0xF8).
+X86_CONTEXT_SIZE, AMD64_CONTEXT_SIZE = 0xCC, 0x4D0
 
 
 class Dump:
@@ -146,9 +149,15 @@ def read_dump(data):
     rva = streams[EXCEPTION][1]
     thread, _, code = dump.unpack("<III", rva, "exception")
     context_size, context_rva = dump.unpack("<II", rva + 160, "exception context")
-    if context_size < X86_CONTEXT_SIZE:
-        raise Unreadable("the exception's context has %d bytes, not a 32-bit one" % context_size)
-    ebp, eip = dump.unpack("<II", context_rva + 0xB4, "exception context")
+    if context_size >= AMD64_CONTEXT_SIZE:
+        word = 8
+        (ebp,) = dump.unpack("<Q", context_rva + 0xA0, "exception context")
+        (eip,) = dump.unpack("<Q", context_rva + 0xF8, "exception context")
+    elif context_size >= X86_CONTEXT_SIZE:
+        word = 4
+        ebp, eip = dump.unpack("<II", context_rva + 0xB4, "exception context")
+    else:
+        raise Unreadable("the exception's context has %d bytes, too few for any" % context_size)
 
     modules = []
     rva = streams[MODULE_LIST][1]
@@ -175,7 +184,7 @@ def read_dump(data):
     stack = data[stack_rva:stack_rva + held]
 
     crash = Crash("dump", code, thread)
-    crash.frames, crash.end = walk(eip, ebp, stack_start, stack, modules)
+    crash.frames, crash.end = walk(eip, ebp, stack_start, stack, modules, word)
     crash.notes = dump.notes
     return [crash]
 
@@ -187,8 +196,9 @@ def locate(address, modules):
     return None, address
 
 
-def walk(eip, ebp, start, stack, modules):
-    """The same walk the program makes, through the stack memory held in the dump."""
+def walk(eip, ebp, start, stack, modules, word=4):
+    """The same walk the program makes, through the stack memory held in the dump, in
+    words of 4 or 8 bytes."""
     frames = [locate(eip, modules)]
     low, high = start, start + len(stack)
     frame = ebp
@@ -197,12 +207,13 @@ def walk(eip, ebp, start, stack, modules):
             return frames, "the limit of %d frames" % FRAMES_MAX
         if frame == 0:
             return frames, "the thread's first frame"
-        if frame < low or frame > high - 8:
+        if frame < low or frame > high - 2 * word:
             return frames, ("frame pointer 0x%08X outside the stack memory in the dump "
                             "0x%08X-0x%08X" % (frame, low, high))
-        if frame % 4:
+        if frame % word:
             return frames, "frame pointer 0x%08X not aligned" % frame
-        caller_frame, return_address = struct.unpack_from("<II", stack, frame - low)
+        caller_frame, return_address = struct.unpack_from("<QQ" if word == 8 else "<II",
+                                                          stack, frame - low)
         if return_address == 0:
             return frames, "the thread's first frame"
         frames.append(locate(return_address, modules))
@@ -214,7 +225,8 @@ def walk(eip, ebp, start, stack, modules):
 # ---- names -----------------------------------------------------------------------------
 
 def image_base(path):
-    """The preferred load address in a PE file's header: offsets are relative to it."""
+    """The preferred load address in a PE file's header (offsets are relative to it), and
+    whether the file is 32- or 64-bit."""
     with open(path, "rb") as f:
         head = f.read(4096)
     if head[:2] != b"MZ" or len(head) < 64:
@@ -225,18 +237,18 @@ def image_base(path):
     optional = pe + 24
     (magic,) = struct.unpack_from("<H", head, optional)
     if magic == 0x20B:
-        return struct.unpack_from("<Q", head, optional + 24)[0]
-    return struct.unpack_from("<I", head, optional + 28)[0]
+        return struct.unpack_from("<Q", head, optional + 24)[0], 64
+    return struct.unpack_from("<I", head, optional + 28)[0], 32
 
 
-def names(symbols, addresses):
+def names(symbols, addresses, tools):
     """{address: [(function, "file:line"), ...]} innermost first, the inlined chain after."""
     if not addresses:
         return {}
-    if shutil.which(ADDR2LINE) is None:
-        print("note: %s not found; frames keep module+offset" % ADDR2LINE)
+    if shutil.which(tools + ADDR2LINE) is None:
+        print("note: %s not found; frames keep module+offset" % (tools + ADDR2LINE))
         return {}
-    out = subprocess.run([ADDR2LINE, "-a", "-f", "-i", "-e", symbols] +
+    out = subprocess.run([tools + ADDR2LINE, "-a", "-f", "-i", "-e", symbols] +
                          ["0x%x" % a for a in addresses],
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                          universal_newlines=True, errors="replace")
@@ -254,19 +266,19 @@ def names(symbols, addresses):
             i += 2
         else:
             i += 1
-    found = demangle(found)
+    found = demangle(found, tools)
     missing = [a for a in addresses if not found.get(a)]
-    for address, name in nearest_symbols(symbols, missing).items():
+    for address, name in nearest_symbols(symbols, missing, tools).items():
         found[address] = [(name, "?? (no line information)")]
     return found
 
 
-def nearest_symbols(symbols, addresses):
+def nearest_symbols(symbols, addresses, tools):
     """Names from the symbol table for code without line tables (the static runtime
     and libraries): the function symbol at or before each address, plus the distance."""
-    if not addresses or shutil.which(NM) is None:
+    if not addresses or shutil.which(tools + NM) is None:
         return {}
-    out = subprocess.run([NM, "-C", "-n", "--defined-only", symbols], stdout=subprocess.PIPE,
+    out = subprocess.run([tools + NM, "-C", "-n", "--defined-only", symbols], stdout=subprocess.PIPE,
                          stderr=subprocess.DEVNULL, universal_newlines=True, errors="replace")
     starts, functions = [], []
     for line in out.stdout.splitlines():
@@ -282,11 +294,11 @@ def nearest_symbols(symbols, addresses):
     return named
 
 
-def demangle(found):
+def demangle(found, tools):
     mangled = sorted({f for chain in found.values() for f, _ in chain if f.startswith("_Z")})
-    if not mangled or shutil.which(CXXFILT) is None:
+    if not mangled or shutil.which(tools + CXXFILT) is None:
         return found
-    out = subprocess.run([CXXFILT, "-n"], input="\n".join(mangled) + "\n",
+    out = subprocess.run([tools + CXXFILT, "-n"], input="\n".join(mangled) + "\n",
                          stdout=subprocess.PIPE, universal_newlines=True, errors="replace")
     plain = dict(zip(mangled, out.stdout.splitlines()))
     return {address: [(plain.get(f, f), line) for f, line in chain]
@@ -294,14 +306,15 @@ def demangle(found):
 
 
 def show(crashes, symbols, module):
-    base = image_base(symbols) if symbols else 0
+    base, bits = image_base(symbols) if symbols else (0, 32)
+    tools = TOOLS[bits]
     wanted = []
     for crash in crashes:
         for n, (name, offset) in enumerate(crash.frames):
             if symbols and name and name.lower() == module.lower():
                 # A return address lies after its call: look up the call itself.
                 wanted.append(base + offset - (1 if n else 0))
-    found = names(symbols, sorted(set(wanted)))
+    found = names(symbols, sorted(set(wanted)), tools)
     for number, crash in enumerate(crashes, 1):
         print("crash %d of %d (%s): exception 0x%08X on thread %d" % (
             number, len(crashes), crash.origin, crash.code, crash.thread))
