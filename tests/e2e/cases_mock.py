@@ -39,17 +39,21 @@ def _(t):
     dir_ = t.winpath(folder)
     user_values = {"Name": "parity", "Long": "y" * 600, "Dword": 7}
     machine_values = {"Name": "64-bit only"}
-    sixty_four = t.prefix == "w64"
+    wow64 = t.wow64
     for key, values, view in ((USER_KEY, user_values, 32), (UNINSTALL_KEY, {"cid": "parity-cid"}, 32),
-                              (MACHINE_KEY, machine_values, 64 if sixty_four else 32)):
+                              (MACHINE_KEY, machine_values, 64 if wow64 else 32)):
         for name, data in values.items():  # reg add: Wine's reg import hangs on some files
             t.reg_set(key, name, str(data), "REG_DWORD" if isinstance(data, int) else "REG_SZ", view)
     # A file in the real system folder, and one in both (the 32-bit folder's differs).
     windows = os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows")
     system_files = {"system32/brindlex-parity-real.txt": "real system folder\n",
                     "system32/brindlex-parity.txt": "system folder\n"}
-    if sixty_four:
+    if wow64:
         system_files["syswow64/brindlex-parity.txt"] = "32-bit system folder\n"
+    elif t.prefix == "w64":
+        # The stand-in answers as the 32-bit program, whose system folder is redirected;
+        # a 64-bit build (checked where no 32-bit program runs) sees the real one.
+        system_files = {}
     for name, text in system_files.items():
         with open(os.path.join(windows, name), "w") as f:
             f.write(text)
@@ -80,7 +84,7 @@ def _(t):
     # The same machine for the stand-in: what the case made, and the two facts only the
     # program can read (the device number and the generation of Windows).
     seed = {
-        "system": {"bits": 64 if sixty_four else 32, "cid": "parity-cid",
+        "system": {"bits": 64 if t.prefix == "w64" else 32, "cid": "parity-cid",
                    "deviceNumber": answer(program, "getDeviceNumber[]"),
                    "version": answer(program, "getSysVersion[]"),
                    "modulePath": t.winpath(t.exe), "moduleVersion": PROGRAM_VERSION},
@@ -90,7 +94,7 @@ def _(t):
                          for name, text in system_files.items()}, **{CMD: "cmd"}),
         "folders": [dir_ + "\\sub2.bak"],
         "registry": {USER_KEY: user_values},
-        ("registry64" if sixty_four else "registry32"): {MACHINE_KEY: machine_values},
+        ("registry64" if wow64 else "registry32"): {MACHINE_KEY: machine_values},
         "cacheData": {},
     }
     t.server.configure("mock/parity.html", dict(values, SEED=seed), routes)

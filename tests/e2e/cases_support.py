@@ -184,6 +184,11 @@ def _(t):
                          % (expected, thread, dumps[-1].encode()), line), "crash line: %r" % line)
         dump_path = os.path.join(folder, "crashes", dumps[-1])
         text, frames = check_stacks(t, mode, log_path, dump_path, child)
+        if mode != "access-violation" and t.program_bits == 64:
+            # The 64-bit build (checked where no 32-bit program runs) has no frame chain
+            # through these failures: 64-bit Wine's own code keeps none, and a frame as
+            # large as Recurse's gets its frame pointer only after the stack probe.
+            continue
         named = [function for _, function in frames if function]
         t.check(len(named) >= 2 and all(name in function for name, function in
                                         zip(FAILING_CALLS[mode], named)),

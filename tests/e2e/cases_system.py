@@ -25,9 +25,9 @@ OS_NAME_OF_KERNEL = {"6.1.7601": "win7", "10.0.19041": "win10", "10.0.19045": "w
 
 
 def expected_os_name(t):
-    """The name for the kernel image a 32-bit program finds in its system folder:
+    """The name for the kernel image the program finds in its system folder:
     (name, "major.minor.build.revision")."""
-    folder = "syswow64" if t.prefix == "w64" else "system32"
+    folder = "syswow64" if t.wow64 else "system32"
     kernel = os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows", folder, "ntoskrnl.exe")
     version = PeImage(kernel).file_version()
     t.check(version, "no version resource in " + kernel)

@@ -50,6 +50,9 @@ import threading
 import time
 import traceback
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+from pe_image import PeImage  # noqa: E402
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 PAGES = os.path.join(HERE, "pages")
 START_PATH = "/toolv2/brindlex"
@@ -491,6 +494,10 @@ class Context:
         # the engine library.
         self.build = os.path.abspath(os.path.join(os.path.dirname(self.probe_exe), "..", ".."))
         self.prefix = os.environ.get("BRINDLEX_EXPECT_PREFIX", "")
+        # A 32-bit program on 64-bit Windows sees the 32-bit registry view and system
+        # folder; the 64-bit check build (on a machine that runs no 32-bit programs) does not.
+        self.program_bits = PeImage(self.exe).bits
+        self.wow64 = self.prefix == "w64" and self.program_bits == 32
         codepage = os.environ.get("BRINDLEX_EXPECT_CODEPAGE", "936")
         self.codec = "gbk" if codepage == "936" else "cp1252"
         self.tmp = tempfile.mkdtemp(prefix="brindlex-e2e-")

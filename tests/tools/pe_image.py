@@ -1,5 +1,5 @@
-"""Reads what the tests need from a PE32 file without loading it: the import table
-and the fixed part of the version resource."""
+"""Reads what the tests need from a PE32 or PE32+ file without loading it: whether it
+is 32- or 64-bit, the import table and the fixed part of the version resource."""
 
 import struct
 
@@ -22,11 +22,15 @@ class PeImage:
             raise PeError("%s: no PE signature" % path)
         sections, optional_size = struct.unpack_from("<H12xH", self.data, pe + 6)
         optional = pe + 24
-        if self._u16(optional) != 0x10B:
-            raise PeError("%s: not a PE32 image" % path)
+        magic = self._u16(optional)
+        if magic not in (0x10B, 0x20B):
+            raise PeError("%s: neither a PE32 nor a PE32+ image" % path)
+        self.bits = 32 if magic == 0x10B else 64
         self.subsystem_version = struct.unpack_from("<HH", self.data, optional + 48)
-        count = self._u32(optional + 92)
-        self.directories = [struct.unpack_from("<II", self.data, optional + 96 + 8 * i)
+        # PE32+ has 16 more bytes of fields (64-bit sizes) before the directories.
+        directories = optional + (96 if self.bits == 32 else 112)
+        count = self._u32(directories - 4)
+        self.directories = [struct.unpack_from("<II", self.data, directories + 8 * i)
                             for i in range(count)]
         table = optional + optional_size
         self.sections = []
@@ -57,15 +61,17 @@ class PeImage:
     def _names(self, rva):
         """A lookup table's entries: names, or ("#", ordinal) for imports by ordinal."""
         names, at = [], self.offset(rva)
+        size = self.bits // 8
+        ordinal_flag = 1 << (self.bits - 1)
         while True:
-            entry = self._u32(at)
+            entry = int.from_bytes(self.data[at:at + size], "little")
             if entry == 0:
                 return names
-            if entry & 0x80000000:
+            if entry & ordinal_flag:
                 names.append(("#", entry & 0xFFFF))
             else:
-                names.append(self._text(entry + 2))  # past the hint
-            at += 4
+                names.append(self._text((entry & 0x7FFFFFFF) + 2))  # past the hint
+            at += size
 
     def imports(self):
         """[(dll, [name or ("#", ordinal)])] of the import table, in its order."""

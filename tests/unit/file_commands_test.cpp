@@ -498,6 +498,7 @@ class RealSystemFolderFile {
 
 TEST(FileCommandsSystemFolder, ExistsMoveAndRemoveReachTheRealSystemFolder) {
   if (!test_registry::HasTwoViews()) GTEST_SKIP() << "32-bit Windows has one system folder";
+  if (!test_registry::RunsUnderWow64()) GTEST_SKIP() << "a 64-bit process sees no redirection";
   RealSystemFolderFile file(L"brindlex-test-");
   ASSERT_TRUE(file.created());
   ASSERT_FALSE(PathExists(file.path())) << "the 32-bit view must not see the file";
@@ -524,6 +525,7 @@ TEST(FileCommandsSystemFolder, ExistsMoveAndRemoveReachTheRealSystemFolder) {
 
 TEST(FileCommandsSystemFolder, FileOnlyInTheFolderOf32BitFilesIsNotSeen) {
   if (!test_registry::HasTwoViews()) GTEST_SKIP() << "32-bit Windows has one system folder";
+  if (!test_registry::RunsUnderWow64()) GTEST_SKIP() << "a 64-bit process sees no redirection";
   const std::wstring path = SystemFolderFile(L"brindlex-test32-");
   // Written with redirection on: it lands in the folder of 32-bit system files.
   ASSERT_TRUE(WriteBytes(path, "wow"));

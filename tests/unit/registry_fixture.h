@@ -84,6 +84,12 @@ class SavedValue {
 // True in a 64-bit prefix, where the two views differ.
 inline bool HasTwoViews() {
   BOOL wow64 = FALSE;
+  return sizeof(void*) == 8 || (IsWow64Process(GetCurrentProcess(), &wow64) && wow64);
+}
+
+// True for a 32-bit process on 64-bit Windows, whose system folder is redirected.
+inline bool RunsUnderWow64() {
+  BOOL wow64 = FALSE;
   return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
 }
 
