@@ -37,8 +37,13 @@ class ReadableMemory {
 }  // namespace
 
 StackBounds CurrentThreadStackBounds() {
-  // The TEB begins with its NT_TIB; NtCurrentTeb is one segment-relative load.
-  const NT_TIB* tib = reinterpret_cast<const NT_TIB*>(NtCurrentTeb());
+  // The TEB begins with its NT_TIB, whose Self field holds the TEB's own address.
+  const NT_TIB* tib = nullptr;
+#if defined(_WIN64)
+  __asm__ volatile("movq %%gs:0x30, %0" : "=r"(tib));
+#else
+  __asm__ volatile("movl %%fs:0x18, %0" : "=r"(tib));
+#endif
   StackBounds stack;
   stack.low = reinterpret_cast<uintptr_t>(tib->StackLimit);
   stack.high = reinterpret_cast<uintptr_t>(tib->StackBase);
