@@ -1,12 +1,8 @@
 """The system queries: bitness, device number, OS name, program path and version, cid."""
 import os
 import re
-import sys
 
-from e2e import PROGRAM_VERSION, case, echo_line as echo, entry_line
-
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
-from pe_image import PeImage  # noqa: E402
+from e2e import PROGRAM_VERSION, PeImage, case, echo_line as echo, entry_line
 
 UNINSTALL_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Brindlex"
 NATIVE_FUNCTIONS = (

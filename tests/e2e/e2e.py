@@ -50,10 +50,10 @@ import threading
 import time
 import traceback
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
-from pe_image import PeImage  # noqa: E402
-
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tools"))
+from pe_image import PeImage  # noqa: E402  (the cases import it from here too)
+
 PAGES = os.path.join(HERE, "pages")
 START_PATH = "/toolv2/brindlex"
 WINDOW_TITLE = "Brindlex"

@@ -100,9 +100,6 @@ bool LetEveryoneWrite(const std::wstring& path) {
   return set == ERROR_SUCCESS;
 }
 
-bool Exists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 // Runs the Linux command with the Linux names of paths after it (Wine starts a Linux
 // program named by its path), then waits for there to be an entry at last or not:
@@ -129,8 +126,10 @@ bool OnLinux(const std::string& command, const std::vector<std::wstring>& paths,
   }
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  for (int wait = 0; wait < 500 && Exists(paths.back()) != made; ++wait) Sleep(10);
-  return Exists(paths.back()) == made;
+  for (int wait = 0; wait < 500 && test_support::PathExists(paths.back()) != made; ++wait) {
+    Sleep(10);
+  }
+  return test_support::PathExists(paths.back()) == made;
 }
 
 // A symbolic link at link to target. Wine 8 answers CreateSymbolicLinkW without making
@@ -139,7 +138,10 @@ bool MakeLink(const std::wstring& link, const std::wstring& target, bool folder)
   using CreateLink = BOOLEAN(WINAPI*)(const wchar_t*, const wchar_t*, DWORD);
   const auto create = reinterpret_cast<CreateLink>(
       GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CreateSymbolicLinkW"));
-  if (create && create(link.c_str(), target.c_str(), folder ? 1 : 0) && Exists(link)) return true;
+  if (create && create(link.c_str(), target.c_str(), folder ? 1 : 0) &&
+      test_support::PathExists(link)) {
+    return true;
+  }
   return OnLinux("ln -s", {target, link}, true);
 }
 
@@ -348,7 +350,7 @@ TEST(CacheSecurity, RepairLeavesLinksInsideTheFolderAndWhatTheyPointTo) {
   EXPECT_EQ(test_support::ReadBytes(targets[2]), "kept");
   // The links are still there, and go first: removing the folder would enter them.
   for (const std::wstring& link : {cache + L"\\folder link", cache + L"\\file link"}) {
-    EXPECT_TRUE(Exists(link) && RemoveLink(link)) << Narrow(link);
+    EXPECT_TRUE(test_support::PathExists(link) && RemoveLink(link)) << Narrow(link);
   }
 }
 
