@@ -3,10 +3,13 @@
 one folder) and prints every skipped test: "[test] skipped: N", then one line each.
 Exits 1 when a test skipped that this machine can run: only skips that depend on the
 kind of Wine prefix or its code page by design are expected.
+Every failed unit test and end-to-end case is named again with the first lines of its
+message, so that the end of a long run's output tells what failed.
 
 usage: test_results.py RESULTS_FOLDER"""
 import glob
 import os
+import re
 import sys
 import xml.etree.ElementTree as ElementTree
 
@@ -21,6 +24,9 @@ EXPECTED = (
     "the system lists no network adapter",
     "a 64-bit process sees no redirection",
 )
+
+# Where an end-to-end case's output ends: the next case's verdict or the summary.
+CASE_END = re.compile(r"^(PASS |FAIL |SKIPPED |\d+ of \d+ cases passed)")
 
 
 def skips(folder):
@@ -42,7 +48,42 @@ def skips(folder):
     return found
 
 
+def failures(folder, lines_each=12):
+    """(name, first lines of the message) for each failed unit test, and for each failed
+    end-to-end case of a failed ctest test (its "FAIL" block in the test's output)."""
+    found = []
+    for path in sorted(glob.glob(os.path.join(folder, "*.xml"))):
+        run = os.path.splitext(os.path.basename(path))[0]
+        for case in ElementTree.parse(path).iter("testcase"):
+            if run.startswith("ctest"):
+                if case.get("status") != "fail":
+                    continue
+                out = (case.findtext("system-out") or "").splitlines()
+                blocks = [i for i, line in enumerate(out) if line.startswith("FAIL ")]
+                for i in blocks:
+                    end = i + 1
+                    while end < len(out) and not CASE_END.match(out[end]):
+                        end += 1
+                    found.append(("%s: %s" % (case.get("name"), out[i][5:]),
+                                  out[i + 1:min(end, i + 1 + lines_each)]))
+                if not blocks:
+                    found.append((case.get("name"), out[-lines_each:]))
+                continue
+            for failure in case.iter("failure"):
+                name = "%s: %s.%s" % (run, case.get("classname"), case.get("name"))
+                text = failure.get("message", "") or failure.text or ""
+                found.append((name, text.splitlines()[:lines_each]))
+    return found
+
+
 def main(folder):
+    failed = failures(folder)
+    if failed:
+        print("[test] failed: %d" % len(failed))
+    for name, lines in failed:
+        print("[test]   %s" % name)
+        for line in lines:
+            print("[test]     %s" % line)
     found = skips(folder)
     print("[test] skipped: %d" % len(found))
     unexpected = 0
