@@ -109,9 +109,10 @@ cat "$build/wine-prefixes.log"
 stage "wine prefixes ready"
 # Each prefix runs its tests one after another; the prefixes (and the tests that need
 # none) run side by side.
+tests_status=0
 ctest --test-dir "$build" --output-on-failure -j"${BRINDLEX_TEST_JOBS:-${#prefixes[@]}}" \
   --output-junit "$build/test-results/ctest.xml" "$@" \
-  | tee "$build/ctest-output.log" || status=$?
+  | tee "$build/ctest-output.log" || tests_status=$?
 # Time spent in each group of tests (a group's runs in every prefix and code page).
 awk '/Test +#[0-9]+: / && / sec$/ {
        for (i = 1; i <= NF; i++) if ($i ~ /^#[0-9]+:$/) name = $(i + 1)
@@ -130,6 +131,23 @@ grep -hE '^(hostile: [0-9]* calls|getSysVersion in )' "$build/Testing/Temporary/
 # ctest counts a skip as a pass: every skipped test is named, and one this machine
 # could have run fails the run.
 python3 -B "$root/tests/tools/test_results.py" "$build/test-results" || status=1
+# Two prefixes' tests share two cores, and a test that failed only once under that load
+# must not sink the run unseen or unexplained: up to three failed tests run again, once,
+# alone. Their first failure stays printed above, and one that passes again is named as
+# an intermittent fault to chase.
+failed_list=$build/Testing/Temporary/LastTestsFailed.log
+if [ $tests_status != 0 ] && [ -s "$failed_list" ] && [ "$(wc -l <"$failed_list")" -le 3 ]; then
+  failed=$(cut -d: -f2 "$failed_list" | tr '\n' ' ')
+  echo "[test] running again, once and alone: $failed"
+  if ctest --test-dir "$build" --output-on-failure --rerun-failed >"$build/ctest-rerun.log" 2>&1; then
+    echo "[test] intermittent: failed at first, passed when run again: $failed(the first failure is printed above)"
+    tests_status=0
+  else
+    tail -n 80 "$build/ctest-rerun.log"
+    echo "[test] failed again: $(cut -d: -f2 "$failed_list" | tr '\n' ' ')"
+  fi
+fi
+[ $tests_status = 0 ] || status=$tests_status
 stage "tests done"
 # The whole run is meant to take at most ten minutes on a two-core machine.
 if [ $(( $(date +%s) - started )) -gt 600 ]; then
