@@ -5,6 +5,7 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
@@ -187,8 +188,14 @@ void __cdecl OnInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, 
 
 void __cdecl OnPureVirtualCall() { RaiseFatal(kPureVirtualCallExceptionCode); }
 
+// abort() would otherwise end the process with exit code 3 and nothing in the log.
+// Every module built with this toolchain shares msvcrt.dll's signal table, so this
+// also reports an abort inside a library or the engine.
+void __cdecl OnAbortSignal(int) { RaiseFatal(kAbortExceptionCode); }
+
 void InstallRuntimeHandlers() {
   std::set_terminate(OnTerminate);
+  signal(SIGABRT, OnAbortSignal);
   HMODULE msvcrt = GetModuleHandleW(L"msvcrt.dll");
   if (!msvcrt) return;
   if (auto set = reinterpret_cast<SetInvalidParameterHandler>(

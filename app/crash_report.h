@@ -16,6 +16,7 @@
 // Codes raised for the failures the C and C++ runtimes report without an exception.
 constexpr DWORD kTerminateExceptionCode = 0xE0425801;    // std::terminate
 constexpr DWORD kPureVirtualCallExceptionCode = 0xE0425802;
+constexpr DWORD kAbortExceptionCode = 0xE0425803;  // abort() in any module of the process
 constexpr DWORD kInvalidParameterExceptionCode = 0xC0000417;  // STATUS_INVALID_CRUNTIME_PARAMETER
 
 constexpr int kCrashReportsKept = 5;

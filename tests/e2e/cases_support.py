@@ -148,11 +148,12 @@ def check_stacks(t, what, log_path, dump_path, symbols):
 FAILING_CALLS = {"access-violation": ("WriteToBadAddress", "FailOnSecondThread"),
                  "stack-overflow": ("__chkstk_ms", "Recurse"),  # the stack probe
                  "terminate": ("RaiseFatal", "OnTerminate"),
-                 "pure-virtual": ("RaiseFatal", "__cxa_pure_virtual")}
+                 "pure-virtual": ("RaiseFatal", "__cxa_pure_virtual"),
+                 "abort": ("RaiseFatal", "OnAbortSignal")}
 
 
 FAILURES = (("access-violation", 0xC0000005), ("stack-overflow", 0xC00000FD),
-            ("terminate", 0xE0425801), ("pure-virtual", 0xE0425802))
+            ("terminate", 0xE0425801), ("pure-virtual", 0xE0425802), ("abort", 0xE0425803))
 
 
 @case("each way of failing writes a dump and a last line, keeps 5 dumps, ends with its code")

@@ -1,13 +1,14 @@
 // Fails on purpose for the crash report cases: sets up the log file in <folder>\logs
 // and the crash reporter in <folder>\crashes as the program does, logs a line, prints
 // "thread <id>" for the thread about to fail and then fails:
-//   crash_test_child access-violation|stack-overflow|terminate|pure-virtual <folder>
+//   crash_test_child access-violation|stack-overflow|terminate|pure-virtual|abort <folder>
 // The access violation happens on a second thread. Exit code 2: nothing failed.
 #include <windows.h>
 #include <process.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 
@@ -85,5 +86,6 @@ int wmain(int argc, wchar_t** argv) {
   if (mode == L"stack-overflow") return Recurse(0);
   if (mode == L"terminate") ThrowOutOfNoexcept();
   if (mode == L"pure-virtual") return static_cast<int>(Square().Area());
+  if (mode == L"abort") abort();
   return 2;
 }
