@@ -1,6 +1,7 @@
 #include "engine_standin/values.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <deque>
 
 #include "engine_standin/text.h"
@@ -25,8 +26,16 @@ std::deque<Slot> g_slots;
 uint32_t g_generation = 0;
 duk_context* g_conversions = nullptr;  // a bare heap for number <-> text
 
+// Duktape's own handler would end the process without a word.
+void ConversionsFatal(void*, const char* message) {
+  Say("fatal error in the number conversions: %s", message ? message : "(none)");
+  abort();
+}
+
 duk_context* Conversions() {
-  if (!g_conversions) g_conversions = duk_create_heap_default();
+  if (!g_conversions) {
+    g_conversions = duk_create_heap(nullptr, nullptr, nullptr, nullptr, ConversionsFatal);
+  }
   return g_conversions;
 }
 
@@ -59,10 +68,37 @@ jsValue AddSlot(bool isNumber, double number, std::wstring wide, int type = kTyp
   return Encode(kSlot, static_cast<uint32_t>(g_slots.size() - 1), g_slots.back().generation & 0xFFFFFF);
 }
 
+// The conversions run in safe calls: this heap runs no script that could catch an
+// error, so one thrown outside them would be fatal.
+struct Conversion {
+  double number;
+  const std::string* cesu;
+};
+
+duk_ret_t NumberTextUnsafe(duk_context* ctx, void* data) {
+  duk_push_number(ctx, static_cast<Conversion*>(data)->number);
+  duk_to_string(ctx, -1);
+  return 1;
+}
+
+duk_ret_t TextNumberUnsafe(duk_context* ctx, void* data) {
+  auto* conversion = static_cast<Conversion*>(data);
+  duk_push_lstring(ctx, conversion->cesu->data(), conversion->cesu->size());
+  conversion->number = duk_to_number(ctx, -1);
+  return 0;
+}
+
 std::wstring NumberText(double number) {
   duk_context* ctx = Conversions();
-  duk_push_number(ctx, number);
-  std::wstring wide = ScriptText(ctx, -1);
+  Conversion conversion{number, nullptr};
+  std::wstring wide;
+  if (duk_safe_call(ctx, NumberTextUnsafe, &conversion, 0, 1) == DUK_EXEC_SUCCESS) {
+    duk_size_t length = 0;
+    const char* text = duk_get_lstring(ctx, -1, &length);
+    wide = CesuToWide(text ? text : "", length);
+  } else {
+    Say("number %g not turned into text: %s", number, duk_safe_to_string(ctx, -1));
+  }
   duk_pop(ctx);
   return wide;
 }
@@ -70,10 +106,13 @@ std::wstring NumberText(double number) {
 double TextNumber(const std::wstring& text) {
   duk_context* ctx = Conversions();
   const std::string cesu = WideToCesu(text);
-  duk_push_lstring(ctx, cesu.data(), cesu.size());
-  const double number = duk_to_number(ctx, -1);
+  Conversion conversion{NAN, &cesu};
+  if (duk_safe_call(ctx, TextNumberUnsafe, &conversion, 0, 1) != DUK_EXEC_SUCCESS) {
+    Say("text of %u units not turned into a number: %s", static_cast<unsigned>(text.size()),
+        duk_safe_to_string(ctx, -1));
+  }
   duk_pop(ctx);
-  return number;
+  return conversion.number;
 }
 
 duk_ret_t ToNumberUnsafe(duk_context* ctx, void*) {
