@@ -29,62 +29,68 @@ EXPECTED = (
 CASE_END = re.compile(r"^(PASS |FAIL |SKIPPED |\d+ of \d+ cases passed)")
 
 
-def skips(folder):
-    """(name, reason, unit) for each skipped test or case."""
-    found = []
+def test_cases(folder):
+    """(run, testcase element) for every test in the folder's result files; run is the
+    file's name: "ctest..." for ctest's JUnit files, else the unit run's name."""
     for path in sorted(glob.glob(os.path.join(folder, "*.xml"))):
         run = os.path.splitext(os.path.basename(path))[0]
         for case in ElementTree.parse(path).iter("testcase"):
-            skipped = case.find("skipped")
-            if skipped is None and case.get("result") != "skipped":
-                continue
-            reason = (skipped.get("message", "") if skipped is not None else "").strip()
-            if run.startswith("ctest"):
-                reason = (case.findtext("system-out") or reason).strip().splitlines()
-                found.append((case.get("name"), reason[-1] if reason else "", False))
-            else:
-                name = "%s: %s.%s" % (run, case.get("classname"), case.get("name"))
-                found.append((name, reason.splitlines()[-1] if reason else "", True))
+            yield run, case
+
+
+def skips(cases):
+    """(name, reason, unit) for each skipped test or case."""
+    found = []
+    for run, case in cases:
+        skipped = case.find("skipped")
+        if skipped is None and case.get("result") != "skipped":
+            continue
+        reason = (skipped.get("message", "") if skipped is not None else "").strip()
+        if run.startswith("ctest"):
+            reason = (case.findtext("system-out") or reason).strip().splitlines()
+            found.append((case.get("name"), reason[-1] if reason else "", False))
+        else:
+            name = "%s: %s.%s" % (run, case.get("classname"), case.get("name"))
+            found.append((name, reason.splitlines()[-1] if reason else "", True))
     return found
 
 
-def failures(folder, lines_each=12):
+def failures(cases, lines_each=12):
     """(name, first lines of the message) for each failed unit test, and for each failed
     end-to-end case of a failed ctest test (its "FAIL" block in the test's output)."""
     found = []
-    for path in sorted(glob.glob(os.path.join(folder, "*.xml"))):
-        run = os.path.splitext(os.path.basename(path))[0]
-        for case in ElementTree.parse(path).iter("testcase"):
-            if run.startswith("ctest"):
-                if case.get("status") != "fail":
-                    continue
-                out = (case.findtext("system-out") or "").splitlines()
-                blocks = [i for i, line in enumerate(out) if line.startswith("FAIL ")]
-                for i in blocks:
-                    end = i + 1
-                    while end < len(out) and not CASE_END.match(out[end]):
-                        end += 1
-                    found.append(("%s: %s" % (case.get("name"), out[i][5:]),
-                                  out[i + 1:min(end, i + 1 + lines_each)]))
-                if not blocks:
-                    found.append((case.get("name"), out[-lines_each:]))
+    for run, case in cases:
+        if run.startswith("ctest"):
+            if case.get("status") != "fail":
                 continue
-            for failure in case.iter("failure"):
-                name = "%s: %s.%s" % (run, case.get("classname"), case.get("name"))
-                text = failure.get("message", "") or failure.text or ""
-                found.append((name, text.splitlines()[:lines_each]))
+            out = (case.findtext("system-out") or "").splitlines()
+            blocks = [i for i, line in enumerate(out) if line.startswith("FAIL ")]
+            for i in blocks:
+                end = i + 1
+                while end < len(out) and not CASE_END.match(out[end]):
+                    end += 1
+                found.append(("%s: %s" % (case.get("name"), out[i][5:]),
+                              out[i + 1:min(end, i + 1 + lines_each)]))
+            if not blocks:
+                found.append((case.get("name"), out[-lines_each:]))
+            continue
+        for failure in case.iter("failure"):
+            name = "%s: %s.%s" % (run, case.get("classname"), case.get("name"))
+            text = failure.get("message", "") or failure.text or ""
+            found.append((name, text.splitlines()[:lines_each]))
     return found
 
 
 def main(folder):
-    failed = failures(folder)
+    cases = list(test_cases(folder))
+    failed = failures(cases)
     if failed:
         print("[test] failed: %d" % len(failed))
     for name, lines in failed:
         print("[test]   %s" % name)
         for line in lines:
             print("[test]     %s" % line)
-    found = skips(folder)
+    found = skips(cases)
     print("[test] skipped: %d" % len(found))
     unexpected = 0
     for name, reason, unit in found:
