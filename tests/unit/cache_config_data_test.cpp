@@ -408,7 +408,7 @@ TEST_F(CacheConfigDataTest, KillingASavingProcessNeverLosesTheFile) {
   for (int round = 0; round < 50; ++round) {
     SCOPED_TRACE(round);
     ChildProcess saver(L"save", File());
-    ASSERT_TRUE(saver.ready());
+    ASSERT_TRUE(saver.ready()) << saver.why();
     Sleep(random() % 25);
     saver.Kill();
     const std::string bytes = OnDisk();

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 
 inline std::wstring TestProgramFolder() {
@@ -29,12 +30,23 @@ class ChildProcess {
     PROCESS_INFORMATION info = {};
     if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &info)) {
+      why_ = "not started, error " + std::to_string(GetLastError());
       return;
     }
     CloseHandle(info.hThread);
     process_ = info.hProcess;
     const HANDLE waitOn[2] = {event_, process_};
-    ready_ = WaitForMultipleObjects(2, waitOn, FALSE, timeoutMs) == WAIT_OBJECT_0;
+    const DWORD waited = WaitForMultipleObjects(2, waitOn, FALSE, timeoutMs);
+    ready_ = waited == WAIT_OBJECT_0;
+    if (waited == WAIT_OBJECT_0 + 1) {
+      DWORD code = 0;
+      GetExitCodeProcess(process_, &code);
+      char text[64];
+      snprintf(text, sizeof text, "ended before it was ready, exit code 0x%08lX", code);
+      why_ = text;
+    } else if (!ready_) {
+      why_ = "not ready within " + std::to_string(timeoutMs) + " ms";
+    }
   }
   ~ChildProcess() {
     Kill();
@@ -44,6 +56,8 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool ready() const { return ready_; }
+  // Why the child is not ready: not started, ended first (with its exit code), or late.
+  const std::string& why() const { return why_; }
   void Kill() {
     if (!process_) return;
     TerminateProcess(process_, 9);
@@ -56,4 +70,5 @@ class ChildProcess {
   HANDLE event_ = nullptr;
   HANDLE process_ = nullptr;
   bool ready_ = false;
+  std::string why_;
 };

@@ -163,7 +163,7 @@ TEST_F(FileCommandsTest, RemoveDeletesAFileNotInUse) {
 TEST_F(FileCommandsTest, RemoveMovesALoadedLibraryAsideForDeletionAtRestart) {
   const std::wstring path = LibraryInUse(L"inuse.dll");
   ChildProcess holder(L"load-dll", path);
-  ASSERT_TRUE(holder.ready());
+  ASSERT_TRUE(holder.ready()) << holder.why();
   ASSERT_FALSE(DeleteFileW(path.c_str())) << "the library must be undeletable while loaded";
   EXPECT_TRUE(FileCommands::Remove(path));
   EXPECT_FALSE(PathExists(path));
@@ -173,7 +173,7 @@ TEST_F(FileCommandsTest, RemoveMovesALoadedLibraryAsideForDeletionAtRestart) {
   // While the backup path is taken, the next file there cannot be moved aside.
   LibraryInUse(L"inuse.dll");
   ChildProcess second(L"load-dll", path);
-  ASSERT_TRUE(second.ready());
+  ASSERT_TRUE(second.ready()) << second.why();
   EXPECT_FALSE(FileCommands::Remove(path));
   EXPECT_TRUE(PathExists(path));
 }
@@ -194,7 +194,7 @@ TEST_F(FileCommandsTest, RemoveFailsOnAMissingOrExclusivelyOpenFile) {
   // Open without delete sharing: neither deleting nor renaming is allowed.
   const std::wstring path = MakeFile(L"open.txt");
   ChildProcess holder(L"open", path);
-  ASSERT_TRUE(holder.ready());
+  ASSERT_TRUE(holder.ready()) << holder.why();
   EXPECT_FALSE(FileCommands::Remove(path));
   EXPECT_EQ(ReadBytes(path), "open.txt");
   EXPECT_FALSE(PathExists(path + L".bak"));
@@ -270,7 +270,7 @@ TEST_F(FileCommandsTest, ReplaceWithoutAUsableNewFileOrTargetChangesNothing) {
 TEST_F(FileCommandsTest, ReplaceMovesATargetInUseAside) {
   const std::wstring target = LibraryInUse(L"engine.dll");
   ChildProcess holder(L"load-dll", target);
-  ASSERT_TRUE(holder.ready());
+  ASSERT_TRUE(holder.ready()) << holder.why();
   const std::wstring source = MakeFile(L"engine.new");
   EXPECT_TRUE(FileCommands::Replace(source, target));
   EXPECT_EQ(ReadBytes(target), "engine.new");
@@ -286,7 +286,7 @@ TEST_F(FileCommandsTest, ReplaceMovesATargetInUseAside) {
   LibraryInUse(L"engine.dll");
   const std::string inUse = ReadBytes(target);
   ChildProcess again(L"load-dll", target);
-  ASSERT_TRUE(again.ready());
+  ASSERT_TRUE(again.ready()) << again.why();
   const std::wstring newer = MakeFile(L"engine.newer");
   EXPECT_FALSE(FileCommands::Replace(newer, target));
   EXPECT_EQ(ReadBytes(newer), "engine.newer");
@@ -302,12 +302,12 @@ TEST_F(FileCommandsTest, ReplaceBringsTheTargetBackWhenTheNewFileCannotFollow) {
   const std::wstring target = LibraryInUse(L"app.dll");
   const std::string original = ReadBytes(target);
   ChildProcess running(L"load-dll", target);
-  ASSERT_TRUE(running.ready());
+  ASSERT_TRUE(running.ready()) << running.why();
   const std::wstring source = MakeFile(L"app.new");
   {
     // Readable, but held open without delete sharing: it cannot be moved.
     ChildProcess scanner(L"open", source);
-    ASSERT_TRUE(scanner.ready());
+    ASSERT_TRUE(scanner.ready()) << scanner.why();
     EXPECT_FALSE(FileCommands::Replace(source, target));
     EXPECT_EQ(ReadBytes(target), original);
     EXPECT_EQ(ReadBytes(source), "app.new");
@@ -423,7 +423,7 @@ TEST_F(FileCommandsTest, ReplaceAndMoveOntoAnotherVolume) {
 TEST_F(FileCommandsTest, MoveTakesALoadedLibraryOutOfTheWay) {
   const std::wstring path = LibraryInUse(L"loaded.dll");
   ChildProcess holder(L"load-dll", path);
-  ASSERT_TRUE(holder.ready());
+  ASSERT_TRUE(holder.ready()) << holder.why();
   EXPECT_TRUE(FileCommands::Move(path, folder.File(L"loaded.old")));
   EXPECT_FALSE(PathExists(path));
 }
